@@ -1,0 +1,278 @@
+#include "Csv.h"
+
+#include <charconv>
+#include <cmath>
+#include <set>
+
+namespace knncli {
+
+namespace {
+
+constexpr int kEnd = std::char_traits<char>::eof();
+
+// Offset of the first byte that does not belong to a well-formed UTF-8 sequence, or npos.
+size_t FindInvalidUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        size_t length = 0;
+        unsigned int codePoint = 0;
+        if (byte < 0x80) {
+            ++i;
+            continue;
+        } else if ((byte & 0xE0) == 0xC0) {
+            length = 2;
+            codePoint = byte & 0x1F;
+        } else if ((byte & 0xF0) == 0xE0) {
+            length = 3;
+            codePoint = byte & 0x0F;
+        } else if ((byte & 0xF8) == 0xF0) {
+            length = 4;
+            codePoint = byte & 0x07;
+        } else {
+            return i;
+        }
+        if (i + length > text.size()) {
+            return i;
+        }
+        for (size_t j = 1; j < length; ++j) {
+            const auto next = static_cast<unsigned char>(text[i + j]);
+            if ((next & 0xC0) != 0x80) {
+                return i;
+            }
+            codePoint = (codePoint << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
+        static constexpr unsigned int kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (codePoint < kSmallest[length] || codePoint > 0x10FFFF ||
+            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+            return i;
+        }
+        i += length;
+    }
+    return std::string_view::npos;
+}
+
+std::string Describe(int c) {
+    if (c >= 0x21 && c < 0x7F) {
+        return std::string("'") + static_cast<char>(c) + "'";
+    }
+    return c == ' ' ? "a space" : "a control or non-ASCII byte";
+}
+
+}  // namespace
+
+CsvError::CsvError(const std::string& file, long line, int column, const std::string& message)
+    : std::runtime_error(file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                         message),
+      file_(file),
+      line_(line),
+      column_(column),
+      message_(message) {}
+
+CsvReader::CsvReader(std::istream& in, std::string fileName)
+    : in_(in), fileName_(std::move(fileName)) {}
+
+int CsvReader::Get() { return in_.rdbuf()->sbumpc(); }
+
+int CsvReader::Peek() { return in_.rdbuf()->sgetc(); }
+
+void CsvReader::SkipByteOrderMark() {
+    const int first = Peek();
+    if (first == 0xEF) {
+        Get();
+        if (Get() != 0xBB || Get() != 0xBF) {
+            throw CsvError(fileName_, 1, 1, "the file does not start with valid UTF-8 text");
+        }
+    } else if (first == 0xFF || first == 0xFE) {
+        throw CsvError(fileName_, 1, 1,
+                       "the file looks like UTF-16 text; save it as UTF-8 and try again");
+    }
+}
+
+long CsvReader::FieldLine(size_t index) const {
+    return index < fieldLines_.size() ? fieldLines_[index] : recordLine_;
+}
+
+void CsvReader::Fail(size_t index, const std::string& message) const {
+    throw CsvError(fileName_, FieldLine(index), static_cast<int>(index) + 1, message);
+}
+
+bool CsvReader::ReadRecord(std::vector<std::string>& fields) {
+    fields.clear();
+    fieldLines_.clear();
+    if (in_.rdbuf() == nullptr) {
+        return false;
+    }
+    if (!started_) {
+        started_ = true;
+        SkipByteOrderMark();
+    }
+    // Blank lines separate nothing and are skipped.
+    for (;;) {
+        const int c = Peek();
+        if (c == kEnd) {
+            return false;
+        }
+        if (c == '\n') {
+            Get();
+            ++line_;
+        } else if (c == '\r') {
+            Get();
+            if (Peek() == '\n') {
+                Get();
+            }
+            ++line_;
+        } else {
+            break;
+        }
+    }
+    recordLine_ = line_;
+    std::string field;
+    for (bool more = true; more;) {
+        field.clear();
+        fieldLines_.push_back(line_);
+        const int column = static_cast<int>(fields.size()) + 1;
+        int c = Get();
+        if (c == '"') {
+            const long startLine = line_;
+            for (;;) {
+                c = Get();
+                if (c == kEnd) {
+                    throw CsvError(fileName_, startLine, column,
+                                   "a quoted field is not closed before the end of the file");
+                }
+                if (c == '"') {
+                    if (Peek() != '"') {
+                        break;
+                    }
+                    Get();
+                } else if (c == '\n') {
+                    ++line_;
+                }
+                field.push_back(static_cast<char>(c));
+            }
+            c = Get();
+            if (c != ',' && c != '\n' && c != '\r' && c != kEnd) {
+                throw CsvError(fileName_, line_, column,
+                               "unexpected " + Describe(c) +
+                                   " after the closing quote of a field (a quote inside a quoted "
+                                   "field is written as two quotes)");
+            }
+        } else {
+            // A quote inside an unquoted field has no special meaning and is kept.
+            while (c != ',' && c != '\n' && c != '\r' && c != kEnd) {
+                field.push_back(static_cast<char>(c));
+                c = Get();
+            }
+        }
+        const size_t bad = FindInvalidUtf8(field);
+        if (bad != std::string_view::npos) {
+            throw CsvError(fileName_, fieldLines_.back(), column,
+                           "the text is not valid UTF-8 (byte " + std::to_string(bad + 1) +
+                               " of the field); save the file as UTF-8");
+        }
+        fields.push_back(field);
+        if (c == ',') {
+            continue;
+        }
+        if (c == '\r' && Peek() == '\n') {
+            Get();
+        }
+        if (c != kEnd) {
+            ++line_;
+        }
+        more = false;
+    }
+    return true;
+}
+
+std::vector<std::string> ReadHeader(CsvReader& reader) {
+    std::vector<std::string> names;
+    if (!reader.ReadRecord(names)) {
+        throw CsvError(reader.FileName(), 1, 0, "the file is empty; a header line is expected");
+    }
+    std::set<std::string> seen;
+    for (size_t i = 0; i < names.size(); ++i) {
+        names[i] = std::string(Trim(names[i]));
+        if (!names[i].empty() && !seen.insert(names[i]).second) {
+            reader.Fail(i, "the column name \"" + names[i] + "\" appears twice in the header");
+        }
+    }
+    return names;
+}
+
+std::string_view Trim(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+bool IsMissingText(std::string_view text) {
+    const std::string_view trimmed = Trim(text);
+    return trimmed.empty() || trimmed == "NA" || trimmed == "?";
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+    std::string_view digits = Trim(text);
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
+            return std::nullopt;
+        }
+    }
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    // from_chars would accept "inf" and "nan"; neither is a measurement.
+    const char first = digits.front() == '-' && digits.size() > 1 ? digits[1] : digits.front();
+    if (!(first == '.' || (first >= '0' && first <= '9'))) {
+        return std::nullopt;
+    }
+    double value = 0.0;
+    const char* end = digits.data() + digits.size();
+    const auto result = std::from_chars(digits.data(), end, value, std::chars_format::general);
+    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string CsvQuote(const std::string& text) {
+    const bool needsQuotes = text.find_first_of(",\"\r\n") != std::string::npos ||
+                             (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+    if (!needsQuotes) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') {
+            quoted.push_back('"');
+        }
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::string FormatNumber(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string CsvLine(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) {
+            line.push_back(',');
+        }
+        line += fields[i];
+    }
+    return line;
+}
+
+}  // namespace knncli

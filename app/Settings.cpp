@@ -1,0 +1,171 @@
+#include "Settings.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "Errors.h"
+#include "Messages.h"
+#include "VelSettingsParser.h"
+
+namespace knncli {
+
+namespace {
+
+using VelCommon_940::VelStatus;
+
+void AddOnce(std::vector<int>& list, int field) {
+    if (field >= 0 && std::find(list.begin(), list.end(), field) == list.end()) {
+        list.push_back(field);
+    }
+}
+
+[[noreturn]] void Reject(const std::string& file, const VelStatus& status) {
+    throw CliError(kExitSettings, file + ": " + DescribeStatus(status, nullptr));
+}
+
+// Looks up `names` in the dictionary; names that are not there are left for the component
+// to report, with its own status.
+std::vector<int> Indices(const VelXML_940::VelVarList& dictionary,
+                         const std::vector<std::string>& names) {
+    std::vector<int> fields;
+    for (const std::string& name : names) {
+        AddOnce(fields, dictionary.FindVariable(name));
+    }
+    return fields;
+}
+
+}  // namespace
+
+std::string AnalysisSettings::FieldName(int field) const {
+    const VelXML_940::IVelVariable* variable =
+        dictionary != nullptr ? dictionary->GetVarAt(field) : nullptr;
+    return variable != nullptr ? variable->Name() : "#" + std::to_string(field);
+}
+
+bool AnalysisSettings::IsCategorical(int field) const {
+    const VelXML_940::IVelVariable* variable =
+        dictionary != nullptr ? dictionary->GetVarAt(field) : nullptr;
+    return variable != nullptr && variable->GetKind() != VelXML_940::kContinuous;
+}
+
+int AnalysisSettings::CategoryCount(int field) const {
+    return IsCategorical(field) ? dictionary->GetVarAt(field)->GetCategoryCount() : 0;
+}
+
+std::string AnalysisSettings::CategoryText(int field, int code) const {
+    std::string text;
+    const VelXML_940::IVelVariable* variable =
+        dictionary != nullptr ? dictionary->GetVarAt(field) : nullptr;
+    if (variable == nullptr || variable->GetValueTable() == nullptr ||
+        !variable->GetValueTable()->GetValueText(text, code)) {
+        text = std::to_string(code);
+    }
+    return text;
+}
+
+AnalysisSettings LoadSettings(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw CliError(kExitSettings, "cannot open the settings document " + path);
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        throw CliError(kExitSettings, "cannot read the settings document " + path);
+    }
+    return ParseSettings(text.str(), path);
+}
+
+AnalysisSettings ParseSettings(const std::string& text, const std::string& file) {
+    AnalysisSettings settings;
+    settings.file = file;
+    settings.text = text;
+    settings.dictionary = std::make_unique<VelXML_940::VelVarList>();
+    VelXML_940::VelVarList& dictionary = *settings.dictionary;
+
+    VelXML_940::VelSettingsParser parser;
+    std::istringstream in(text);
+    VelStatus status = parser.ParseToDOM(in);
+    if (status.IsError()) {
+        Reject(file, status);
+    }
+    status = parser.FillVarList(dictionary, false);
+    if (status.IsError()) {
+        Reject(file, status);
+    }
+    status = parser.FillTransDict(dictionary);
+    if (status.IsError()) {
+        Reject(file, status);
+    }
+
+    // Keys of the wrong type are left at their defaults here; the component rejects them with
+    // its own status, which names the key.
+    std::string name;
+    if (parser.GetParameter("CaseIDVar", name, nullptr).IsOK()) {
+        settings.caseId = dictionary.FindVariable(name);
+    }
+    name.clear();
+    if (parser.GetParameter("FocalVar", name, nullptr).IsOK()) {
+        settings.focal = dictionary.FindVariable(name);
+    }
+    bool useLabels = false;
+    name.clear();
+    if (parser.GetParameter("use_caselabels", useLabels, nullptr).IsOK() && useLabels &&
+        parser.GetParameter("CaseLabelVar", name, nullptr).IsOK()) {
+        settings.caseLabel = dictionary.FindVariable(name);
+    }
+
+    std::vector<std::string> names;
+    if (parser.GetTargetVars(names).IsOK()) {
+        settings.targets = Indices(dictionary, names);
+    }
+    names.clear();
+    if (parser.GetPredictors(names).IsOK()) {
+        for (int field : Indices(dictionary, names)) {
+            if (field != settings.caseId && field != settings.focal &&
+                field != settings.caseLabel) {
+                settings.features.push_back(field);
+            }
+        }
+        std::sort(settings.features.begin(), settings.features.end());
+    }
+    names.clear();
+    if (parser.GetArray("SpecifiedFeature", names, nullptr).IsOK()) {
+        settings.specifiedFeatures = Indices(dictionary, names);
+    }
+
+    parser.GetParameter("IsAutoKSelection", settings.autoK, nullptr);
+    parser.GetParameter("MinK", settings.minK, nullptr);
+    parser.GetParameter("MaxK", settings.maxK, nullptr);
+    parser.GetParameter("SpecifiedK", settings.specifiedK, nullptr);
+    parser.GetParameter("IsFeatureSelection", settings.featureSelection, nullptr);
+    parser.GetParameter("IsFeatureWeight", settings.featureWeights, nullptr);
+
+    // A case is kept only when every one of these fields has a usable value; the case label is
+    // carried along but never makes a case invalid.
+    AddOnce(settings.usedFields, settings.caseId);
+    AddOnce(settings.usedFields, settings.focal);
+    for (int field : settings.targets) {
+        AddOnce(settings.usedFields, field);
+    }
+    for (int field : settings.features) {
+        AddOnce(settings.usedFields, field);
+    }
+    if (settings.featureSelection) {
+        names.clear();
+        if (parser.GetArray("ForcedVariables", names, nullptr).IsOK()) {
+            for (int field : Indices(dictionary, names)) {
+                AddOnce(settings.usedFields, field);
+            }
+        }
+    } else if (settings.autoK && !settings.targets.empty()) {
+        name.clear();
+        if (parser.GetParameter("VFoldVar", name, nullptr).IsOK()) {
+            AddOnce(settings.usedFields, dictionary.FindVariable(name));
+        }
+    }
+    return settings;
+}
+
+}  // namespace knncli

@@ -1,0 +1,43 @@
+// The objects a host hands to an algorithm: where the training records come from, where
+// progress goes, and who may ask a running build to stop.
+#pragma once
+
+#include <string>
+
+#include "ProgressReport.h"
+#include "Record.h"
+#include "VelExport.h"
+
+namespace VelCommon_940 {
+
+class VEL_API RecordSource {
+public:
+    virtual ~RecordSource();
+    // Makes the source ready to deliver its records from the first one; false when it cannot.
+    virtual bool Reset() = 0;
+    // The next record, or null when the data are exhausted. Valid until the next call.
+    virtual const Record* Next() = 0;
+};
+
+class VEL_API ProgressSink {
+public:
+    virtual ~ProgressSink();
+    virtual void Notify(ProgressReport* report) = 0;
+};
+
+class VEL_API InterruptChecker {
+public:
+    virtual ~InterruptChecker();
+    // True when the host wants the running work to stop.
+    virtual bool IsInterrupted() = 0;
+};
+
+// Options of an export call; the algorithm accepts a null pointer for "all defaults".
+struct ExportOptions {
+    bool utf8 = false;
+    std::string applicationName;
+    std::string applicationVersion;
+    std::string copyright;
+};
+
+}  // namespace VelCommon_940

@@ -1,0 +1,130 @@
+#include "knn/core/KNNAlgorithm.h"
+
+#include <ostream>
+
+#include "VelDisplay.h"
+#include "knn/core/KNNWarning.h"
+#include "knn/core/StatusCodes.h"
+#include "knn/data/KNNDataPreparation.h"
+#include "knn/model/KNNModel.h"
+
+namespace KNN_800 {
+
+using VelCommon_940::VelStatus;
+
+KNNAlgorithm::KNNAlgorithm(std::istream& settingsDocument,
+                           VelXML_940::VelVarList* creationDictionary)
+    : creationDictionary(creationDictionary) {
+    KNNWarning::Instance().Clear();
+    status = reader.Read(settingsDocument);
+    if (!status.IsError()) {
+        settings = reader.Settings();
+        dictionary = reader.Dictionary();
+    }
+}
+
+KNNAlgorithm::~KNNAlgorithm() {
+    delete model;
+    delete preparation;
+}
+
+VelStatus KNNAlgorithm::Build(VelCommon_940::RecordSource& source) {
+    VelStatus result = status;
+    KNNWarning::Instance().Clear();
+    if (result.IsError()) {
+        return result;  // an earlier failure (or unreadable settings) stands
+    }
+    // A model whose data are about to be replaced must never be scored again, even if this
+    // build fails half-way.
+    built = false;
+    if (!source.Reset()) {
+        result = Error(Code::BadSource);
+        result.SetMessage("the record source cannot deliver its records");
+    }
+    if (!result.IsError()) {
+        delete model;
+        model = nullptr;
+        delete preparation;
+        preparation = new KNNDataPreparation(settings, dictionary, &probe, creationDictionary);
+        result = preparation->Run(source);
+    }
+    if (!result.IsError()) {
+        model = new KNNModel(settings, preparation, &probe);
+        model->SetModelValues(modelValues);
+        result = model->Build();
+        if (!result.IsError()) {
+            built = true;
+        }
+    }
+    status = result;
+    return result;
+}
+
+VelStatus KNNAlgorithm::Score(const VelCommon_940::Record& record, void* /*reserved*/,
+                              std::vector<std::vector<double>>& result) {
+    if (!built) {
+        VelStatus notBuilt = Error(Code::NotBuilt);
+        notBuilt.SetMessage("the model has not been built");
+        return notBuilt;
+    }
+    return model->ScoreRecord(record, result);
+}
+
+VelStatus KNNAlgorithm::Export(std::ostream& /*out*/,
+                               const VelCommon_940::ExportOptions* /*options*/) {
+    if (!built) {
+        VelStatus notBuilt = Error(Code::NotBuilt);
+        notBuilt.SetMessage("the model has not been built");
+        return notBuilt;
+    }
+    VelStatus unavailable = Error(Code::NotAvailable);
+    unavailable.SetMessage("writing the model document is not available in this version");
+    return unavailable;
+}
+
+void KNNAlgorithm::SetProgressSink(VelCommon_940::ProgressSink* sink) {
+    if (settings != nullptr && sink != nullptr) {
+        settings->SetProgressSink(sink);
+    }
+}
+
+void KNNAlgorithm::SetInterruptChecker(VelCommon_940::InterruptChecker* checker) {
+    if (checker != nullptr) {
+        probe.checker = checker;
+    }
+}
+
+void KNNAlgorithm::Interrupt() {
+    probe.stop.store(true, std::memory_order_relaxed);
+}
+
+std::string KNNAlgorithm::GetVersion() {
+    return "Nearest Neighbor Component Ver. 1.0 (kd-tree search, build " __DATE__ ")";
+}
+
+const std::vector<VelStatus>* KNNAlgorithm::GetWarnings() {
+    return &KNNWarning::Instance().List();
+}
+
+void KNNAlgorithm::SetModelValues(std::vector<double> values) {
+    modelValues = std::move(values);
+}
+
+void KNNAlgorithm::Display(std::ostream& out) {
+    using namespace VelDisplay_940;
+    SetOutStream(out);
+    const long level = 1;
+    DisplayText(level, "KNNAlgorithm display start");
+    if (settings != nullptr) {
+        settings->Display();
+    }
+    if (preparation != nullptr) {
+        preparation->Display();
+    }
+    if (model != nullptr) {
+        model->Display();
+    }
+    DisplayText(level, "KNNAlgorithm display end");
+}
+
+}  // namespace KNN_800

@@ -1,0 +1,34 @@
+// The factory a host obtains from GetVelFactory: it turns settings documents into algorithms
+// and keeps the outcome of the last attempt.
+#pragma once
+
+#include <iosfwd>
+#include <vector>
+
+#include "IVelAlgorithm.h"
+#include "VelVarList.h"
+#include "knn/core/Export.h"
+
+namespace KNN_800 {
+
+class KNN_EXPORT KNNFactory : public VelCommon_940::IVelFactory {
+  public:
+    KNNFactory();
+    KNNFactory(const KNNFactory& other);
+    KNNFactory& operator=(const KNNFactory& other);
+    ~KNNFactory() override;
+
+    VelCommon_940::IVelAlgorithm* CreateVelAlgorithm(std::istream& settings) override;
+    VelCommon_940::VelStatus GetStatus() const override;
+    // As above; `creationDictionary` (not owned, may be null) supplies the full category list
+    // of the case-label field.
+    VelCommon_940::IVelAlgorithm* CreateVelAlgorithm(std::istream& settings,
+                                                     VelXML_940::VelVarList* creationDictionary);
+    // A copy of the process-wide warning list.
+    std::vector<VelCommon_940::VelStatus> GetWarnings() const;
+
+  private:
+    VelCommon_940::VelStatus status;
+};
+
+}  // namespace KNN_800

@@ -1,0 +1,70 @@
+// The model driver: one single-response model per target (categorical targets first), model
+// selection when there is a target, the final kd-trees, and the scoring of single records.
+#pragma once
+
+#include <vector>
+
+#include "Record.h"
+#include "VelStatus.h"
+#include "knn/core/InterruptionProbe.h"
+#include "knn/data/KNNDataPreparation.h"
+#include "knn/model/KNNSingleResponseModel.h"
+#include "knn/search/NeighborList.h"
+#include "knn/settings/KNNSettings.h"
+
+namespace KNN_800 {
+
+class KNNModelSelection;
+
+class KNNModel {
+  public:
+    KNNModel(KNNSettings* settings, KNNDataPreparation* preparation, InterruptionProbe* probe);
+    virtual ~KNNModel();
+    KNNModel(const KNNModel&) = delete;
+    KNNModel& operator=(const KNNModel&) = delete;
+
+    // Values the host supplied as feature importances (used by model selection).
+    void SetModelValues(const std::vector<double>& values) { modelValues = values; }
+    VelCommon_940::VelStatus Build();
+    // Codes `record`, searches and predicts. On success `result` holds one vector per target
+    // (one vector when there is no target): the neighbours' case identifiers, their
+    // distances, the predictions for k = 1 ... K, and the neighbours' case labels.
+    VelCommon_940::VelStatus ScoreRecord(const VelCommon_940::Record& record,
+                                         std::vector<std::vector<double>>& result);
+
+    virtual VelCommon_940::VelStatus GetStatus() const { return status; }
+    virtual void Display() const;
+
+    const std::vector<KNNSingleResponseModel*>& Models() const { return models; }
+    const KNNModelSelection* Selection() const { return selection; }
+    KNNDataPreparation* Preparation() const { return preparation; }
+    int TargetCount() const { return targetCount; }
+    int MaxK() const { return maxK; }
+    bool SharedTree() const { return sharedTree; }
+    bool IsBuilt() const { return built; }
+
+  private:
+    void CreateModels();
+    VelCommon_940::VelStatus BuildTrees();
+    void AppendResult(const NeighborList& list, const std::vector<double>* predictions,
+                      std::vector<double>& out) const;
+
+    KNNSettings* settings;
+    KNNDataPreparation* preparation;
+    InterruptionProbe* probe;
+    std::vector<double> modelValues;
+    KNNModelSelection* selection = nullptr;       // owned
+    std::vector<KNNSingleResponseModel*> models;  // owned
+    int targetCount = 0;
+    int maxK = 0;
+    bool built = false;
+    bool selectModel = false;
+    bool sharedTree = true;
+    int inputFieldCount = 0;
+    int caseIdColumn = -1;
+    int caseLabelColumn = -1;
+    VelCommon_940::VelStatus status;
+    std::vector<double> scoreRow;  // reused between ScoreRecord calls
+};
+
+}  // namespace KNN_800

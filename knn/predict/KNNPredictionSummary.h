@@ -1,0 +1,36 @@
+// Turns one neighbour list into a prediction for one target and scores the prediction against
+// the query's actual value. Called once per scored case, so implementations keep their
+// working storage between calls and allocate nothing once warmed up.
+#pragma once
+
+#include <vector>
+
+#include "VelStatus.h"
+#include "knn/search/NeighborList.h"
+
+namespace KNN_800 {
+
+class KNNPredictionSummary {
+  public:
+    virtual ~KNNPredictionSummary() = default;
+    // The prediction from all `count` neighbours of `list`. `query` is not read. The returned
+    // vector belongs to the summary and is overwritten by the next prediction.
+    virtual const std::vector<double>& Predict(const double* query, const NeighborList& list) = 0;
+    // Predictions from the first k neighbours for every k = 1 ... count; the last element is
+    // the prediction from all of them.
+    virtual const std::vector<double>& PredictAllK(const double* query,
+                                                   const NeighborList& list) = 0;
+    // The error criterion (lower is better) from the total of AccumulateError.
+    virtual double ErrorFromTotal(double total) const = 0;
+    virtual void GetConfusionMatrix(std::vector<std::vector<int>>& matrix) const = 0;
+    // Adds the query's contribution to `accumulator`, comparing the last element of
+    // `prediction` with the query's target value.
+    virtual VelCommon_940::VelStatus AccumulateError(const double* query,
+                                                     const std::vector<double>& prediction,
+                                                     double* accumulator) const = 0;
+    virtual void ResetConfusionMatrix() = 0;
+    virtual void Complete() {}
+    virtual void Display() const = 0;
+};
+
+}  // namespace KNN_800

@@ -1,0 +1,901 @@
+// kd-tree over the prepared data.
+//
+// Layout. The tree lives in flat arrays that survive from one build to the next (feature
+// selection rebuilds once per candidate, so a build must not allocate once warm):
+//  - `nodes`: FlatNode records in depth-first order. A split's low child is the record right
+//    after it, its high child is at `ref`; a leaf names a range of `caseIndex`.
+//  - `caseIndex`: row indices of the built cases. The build reorders it in place, so when it
+//    ends each leaf's cases are one contiguous range in the leaf's stored order.
+//  - `points`: the feature values (data units) of the built cases, one row per case in the
+//    order of `caseIndex`. The build moves these rows together with `caseIndex`, so its
+//    partition passes read memory sequentially, and after the build neighbouring leaves read
+//    neighbouring rows.
+//  - per feature position: weight, axis factor, continuous flag, the tree's bounds.
+//
+// Build invariants. Cell bounds are kept in scaled units (value times axis factor) while
+// building and stored in data units in the nodes and in `bounds`. The categorical bounds of a
+// cell depend only on the cases in it, so they are computed when a node is entered rather than
+// saved and restored around the children; the continuous bounds of the split column are saved
+// in the frame and restored after each child.
+//
+// Search. Distances stay in accumulated units (squared sums for Euclidean) until the list is
+// finished. The traversal is the near-child-first recursion written as a loop over an explicit
+// stack: a far child's bound depends only on the query and the node, so it is computed on the
+// way down and pushed, and the far child is entered when it is popped - after its near
+// sibling's subtree, exactly when the recursion would decide - if the admission threshold is
+// then strictly above its bound. The threshold never grows, so a bound that already fails when
+// pushed is dropped at once. Which metric, whether any feature is categorical and whether
+// overflow checks are needed are decided once per search by picking an instantiation of the
+// kernel. When the built values, the weights and the query are all far from the overflow range
+// (checked per search in O(features)), no square can overflow and every contribution is
+// non-negative; the kernel then skips the overflow tests and tests the partial-distance
+// cut-off once per case, since a partial sum exceeds the threshold exactly when the full sum
+// does.
+#include "knn/search/KNNKdTree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <string>
+
+#include "VelDisplay.h"
+#include "VelMV.h"
+#include "VelVarList.h"
+#include "knn/core/StatusCodes.h"
+#include "knn/data/IKNNVariable.h"
+#include "knn/settings/KNNSettings.h"
+
+namespace KNN_800 {
+
+using VelCommon_940::VelStatus;
+using namespace VelDisplay_940;
+
+namespace {
+
+constexpr double kTiny = 2.220446049250313e-16;  // 2^-52
+// Below these magnitudes no weighted square or sum of them can overflow.
+constexpr double kSmallValue = 1e100;
+constexpr double kSmallWeight = 1e50;
+
+}  // namespace
+
+KNNKdTree::KNNKdTree(KNNDataPreparation* preparation)
+    : preparation(preparation), rows(&preparation->Rows()) {
+    const KNNSettings* settings = preparation->Settings();
+    variableCount = preparation->Dictionary()->Size();
+    euclidean = settings->DistMetric == 0;
+    if (euclidean) {
+        metric = std::make_unique<KNNEuclideanDis>();
+    } else {
+        metric = std::make_unique<KNNCityblockDis>();
+    }
+    weights.assign(static_cast<size_t>(variableCount), 1.0);
+    foldColumn = settings->VFoldVariable;
+    caseIdColumn = settings->CaseIDVariable;
+    unbounded = -VelCommon_940::VelMV::Missing();
+}
+
+KNNKdTree::~KNNKdTree() = default;
+
+void KNNKdTree::Clear() {
+    nodes.clear();
+    caseIndex.clear();
+    points.clear();
+    caseCount = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Build
+
+bool KNNKdTree::ReadFeatures(const std::vector<int>& features) {
+    entries.clear();
+    categoricalColumns.clear();
+    for (int v : features) {
+        if (v < 0 || v >= variableCount) {
+            return false;
+        }
+        const FeatureEntry entry = preparation->Entry(v);
+        int categories = 0;
+        if (!entry.continuous) {
+            const std::vector<int>* counts =
+                preparation->Variables()[static_cast<size_t>(v)]->GetCategoryCounts();
+            categories = counts != nullptr ? static_cast<int>(counts->size()) : 0;
+        }
+        if (entry.column < 0 || entry.column >= variableCount) {
+            return false;
+        }
+        entries.push_back(entry);
+        if (!entry.continuous) {
+            categoricalColumns.emplace_back(entry.column, categories);
+        }
+    }
+    return true;
+}
+
+VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
+                           const std::vector<double>* featureWeights) {
+    if (!status.IsOK()) {
+        return status;
+    }
+    if (!ReadFeatures(features)) {
+        Clear();
+        status = Error(Code::NotBuilt);
+        return status;
+    }
+    const size_t F = entries.size();
+    if (featureWeights != nullptr) {
+        const size_t n = std::min(F, featureWeights->size());
+        for (size_t j = 0; j < n; ++j) {
+            weights[static_cast<size_t>(entries[j].column)] = (*featureWeights)[j];
+        }
+    }
+
+    // Per feature position.
+    featureSlot.resize(F);
+    featureContinuous.resize(F);
+    featureWeight.resize(F);
+    featureFactor.resize(F);
+    featureCategories.resize(F);
+    featureLow.resize(F);
+    featureHigh.resize(F);
+    allContinuous = categoricalColumns.empty();
+    int maxCategories = 0;
+    for (size_t j = 0, cat = 0; j < F; ++j) {
+        const int column = entries[j].column;
+        const double w = weights[static_cast<size_t>(column)];
+        featureContinuous[j] = entries[j].continuous ? 1 : 0;
+        featureWeight[j] = w;
+        featureFactor[j] = euclidean ? EuclideanMetric::AxisFactor(w)
+                                     : CityBlockMetric::AxisFactor(w);
+        featureCategories[j] = entries[j].continuous ? 0 : categoricalColumns[cat++].second;
+        maxCategories = std::max(maxCategories, featureCategories[j]);
+        featureSlot[j] = static_cast<int>(j);
+        for (size_t i = 0; i < j; ++i) {
+            if (entries[i].column == column) {
+                featureSlot[j] = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    categoryTally.resize(static_cast<size_t>(maxCategories));
+
+    // Cases: every prepared row, or those outside the held-out fold.
+    const std::vector<double*>& table = *rows;
+    caseIndex.resize(table.size());
+    std::iota(caseIndex.begin(), caseIndex.end(), 0);
+    nodes.clear();
+    bounds.assign(static_cast<size_t>(variableCount), {0.0, 0.0});
+    if (foldColumn >= 0 && foldColumn < variableCount && foldValue != -1) {
+        size_t kept = 0;
+        for (size_t i = 0; i < table.size(); ++i) {
+            if (std::fabs(table[i][foldColumn] - foldValue) > kTiny) {
+                caseIndex[kept++] = static_cast<int>(i);
+            }
+        }
+        caseIndex.resize(kept);
+    }
+    caseCount = static_cast<int>(caseIndex.size());
+
+    // Feature values in case order.
+    points.resize(static_cast<size_t>(caseCount) * F);
+    for (int p = 0; p < caseCount; ++p) {
+        const double* row = table[static_cast<size_t>(caseIndex[static_cast<size_t>(p)])];
+        double* out = &points[static_cast<size_t>(p) * F];
+        for (size_t j = 0; j < F; ++j) {
+            out[j] = row[entries[j].column];
+        }
+    }
+
+    // Root cell: range of the scaled values; categorical (factor, 0) when the column varies.
+    cellHigh.assign(F, 0.0);
+    cellLow.assign(F, 0.0);
+    for (size_t j = 0; j < F; ++j) {
+        if (featureSlot[j] != static_cast<int>(j) || !featureContinuous[j] || caseCount == 0) {
+            continue;
+        }
+        const double f = featureFactor[j];
+        double high = f * points[j];
+        double low = high;
+        for (int p = 1; p < caseCount; ++p) {
+            const double v = f * points[static_cast<size_t>(p) * F + j];
+            if (v > high) {
+                high = v;
+            }
+            if (v < low) {
+                low = v;
+            }
+        }
+        cellHigh[j] = high;
+        cellLow[j] = low;
+    }
+    CategoricalBounds(0, caseCount);
+    for (size_t j = 0; j < F; ++j) {
+        bounds[static_cast<size_t>(entries[j].column)] = {cellHigh[j], cellLow[j]};
+    }
+
+    maxDepth = 0;
+    nodes.reserve(2 * static_cast<size_t>(caseCount) + 1);
+    BuildNode(0, caseCount, 0);
+
+    // Bounds back in data units.
+    for (int c = 0; c < variableCount; ++c) {
+        const double w = weights[static_cast<size_t>(c)];
+        const double f =
+            euclidean ? EuclideanMetric::AxisFactor(w) : CityBlockMetric::AxisFactor(w);
+        bounds[static_cast<size_t>(c)].first /= f;
+        bounds[static_cast<size_t>(c)].second /= f;
+    }
+    for (size_t j = 0; j < F; ++j) {
+        featureHigh[j] = bounds[static_cast<size_t>(entries[j].column)].first;
+        featureLow[j] = bounds[static_cast<size_t>(entries[j].column)].second;
+    }
+
+    valuesAreSmall = true;
+    for (size_t j = 0; j < F; ++j) {
+        const double w = featureWeight[j];
+        if (!(w >= 0.0 && w <= kSmallWeight)) {
+            valuesAreSmall = false;
+        }
+    }
+    for (size_t i = 0; i < points.size() && valuesAreSmall; ++i) {
+        if (featureContinuous[i % F] && !(std::fabs(points[i]) <= kSmallValue)) {
+            valuesAreSmall = false;
+        }
+    }
+    pending.resize(static_cast<size_t>(maxDepth) + 2);
+    queryFeatures.resize(F);
+    return status;
+}
+
+bool KNNKdTree::CellIsFlat() const {
+    for (size_t j = 0; j < entries.size(); ++j) {
+        const size_t s = static_cast<size_t>(featureSlot[j]);
+        if (!(std::fabs(cellHigh[s] - cellLow[s]) <= kTiny)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void KNNKdTree::CategoricalBounds(int start, int count) {
+    const size_t F = entries.size();
+    for (size_t j = 0; j < F; ++j) {
+        if (featureContinuous[j] || featureSlot[j] != static_cast<int>(j)) {
+            continue;
+        }
+        bool varies = false;
+        if (count > 0) {
+            const double* x = &points[static_cast<size_t>(start) * F + j];
+            const double first = x[0];
+            for (int i = 1; i < count; ++i) {
+                if (x[static_cast<size_t>(i) * F] != first) {
+                    varies = true;
+                    break;
+                }
+            }
+        }
+        cellHigh[j] = varies ? featureFactor[j] : 0.0;
+        cellLow[j] = 0.0;
+    }
+}
+
+void KNNKdTree::SwapSlots(int a, int b) {
+    std::swap(caseIndex[static_cast<size_t>(a)], caseIndex[static_cast<size_t>(b)]);
+    const size_t F = entries.size();
+    double* x = &points[static_cast<size_t>(a) * F];
+    double* y = &points[static_cast<size_t>(b) * F];
+    for (size_t j = 0; j < F; ++j) {
+        std::swap(x[j], y[j]);
+    }
+}
+
+// Orders the positions start ... start + count - 1 by case index, descending.
+void KNNKdTree::SortEqualGroup(int start, int count) {
+    if (count < 2) {
+        return;
+    }
+    const int* idx = &caseIndex[static_cast<size_t>(start)];
+    bool sorted = true;
+    for (int i = 1; i < count && sorted; ++i) {
+        sorted = idx[i - 1] > idx[i];
+    }
+    if (sorted) {
+        return;
+    }
+    const size_t F = entries.size();
+    sortKeys.resize(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        sortKeys[static_cast<size_t>(i)] = {idx[i], i};
+    }
+    std::sort(sortKeys.begin(), sortKeys.end(),
+              [](const std::pair<int, int>& a, const std::pair<int, int>& b) {
+                  return a.first > b.first;
+              });
+    double* block = &points[static_cast<size_t>(start) * F];
+    sortRows.assign(block, block + static_cast<size_t>(count) * F);
+    for (int i = 0; i < count; ++i) {
+        const std::pair<int, int>& key = sortKeys[static_cast<size_t>(i)];
+        caseIndex[static_cast<size_t>(start + i)] = key.first;
+        std::copy_n(&sortRows[static_cast<size_t>(key.second) * F], F,
+                    block + static_cast<size_t>(i) * F);
+    }
+}
+
+int KNNKdTree::BuildNode(int start, int count, int depth) {
+    maxDepth = std::max(maxDepth, depth);
+    const int self = static_cast<int>(nodes.size());
+    const auto makeLeaf = [&]() {
+        nodes.push_back(FlatNode{0.0, 0.0, 0.0, start, ~count});
+        return self;
+    };
+    if (count <= bucketSize) {
+        return makeLeaf();
+    }
+    if (!allContinuous && depth > 0) {
+        CategoricalBounds(start, count);
+    }
+    if (CellIsFlat()) {
+        return makeLeaf();
+    }
+
+    const size_t F = entries.size();
+    const double* base = &points[static_cast<size_t>(start) * F];
+    double maxSpread = -std::numeric_limits<double>::infinity();
+    for (size_t j = 0; j < F; ++j) {
+        const size_t s = static_cast<size_t>(featureSlot[j]);
+        const double spread = cellHigh[s] - cellLow[s];
+        if (spread > maxSpread) {
+            maxSpread = spread;
+        }
+    }
+    const double limit = 0.999 * maxSpread;
+    const auto isCandidate = [&](size_t j) {
+        const size_t s = static_cast<size_t>(featureSlot[j]);
+        return cellHigh[s] - cellLow[s] >= limit;
+    };
+
+    // Continuous candidates: the one whose cases spread widest (scaled) is split.
+    int best = -1;
+    double bestSpread = -1.0;
+    double bestMin = 0.0;
+    double bestMax = 0.0;
+    for (size_t j = 0; j < F; ++j) {
+        if (!featureContinuous[j] || !isCandidate(j)) {
+            continue;
+        }
+        const double* x = base + j;
+        double low = x[0];
+        double high = x[0];
+        for (int i = 1; i < count; ++i) {
+            const double v = x[static_cast<size_t>(i) * F];
+            if (v < low) {
+                low = v;
+            }
+            if (v > high) {
+                high = v;
+            }
+        }
+        const double spread = (high - low) * featureFactor[j];
+        if (spread > bestSpread) {
+            best = static_cast<int>(j);
+            bestSpread = spread;
+            bestMin = low;
+            bestMax = high;
+        }
+    }
+
+    if (best >= 0) {
+        const size_t j = static_cast<size_t>(best);
+        const size_t s = static_cast<size_t>(featureSlot[j]);
+        const double f = featureFactor[j];
+        const double ideal = (cellHigh[s] + cellLow[s]) * 0.5;
+        const double lo = std::min(f * bestMin, f * bestMax);
+        const double hi = std::max(f * bestMin, f * bestMax);
+        const double cut = lo > ideal ? lo : (ideal > hi ? hi : ideal);
+
+        // Three groups: scaled value below, equal to and above the cut.
+        const int end = start + count;
+        const auto value = [&](int p) { return f * points[static_cast<size_t>(p) * F + j]; };
+        int l = start;
+        int r = end - 1;
+        for (;;) {
+            while (l < end && value(l) < cut) {
+                ++l;
+            }
+            while (r >= start && value(r) >= cut) {
+                --r;
+            }
+            if (l > r) {
+                break;
+            }
+            SwapSlots(l, r);
+            ++l;
+            --r;
+        }
+        const int br1 = l - start;
+        r = end - 1;
+        for (;;) {
+            while (l < end && value(l) <= cut) {
+                ++l;
+            }
+            while (r >= start + br1 && value(r) > cut) {
+                --r;
+            }
+            if (l > r) {
+                break;
+            }
+            SwapSlots(l, r);
+            ++l;
+            --r;
+        }
+        const int br2 = l - start;
+        SortEqualGroup(start + br1, br2 - br1);
+
+        const int half = count / 2;
+        int lowCount;
+        if (lo > ideal) {
+            lowCount = 1;
+        } else if (ideal > hi) {
+            lowCount = count - 1;
+        } else {
+            lowCount = br1 > half ? br1 : std::min(br2, half);
+        }
+        if (lowCount < 1 || lowCount >= count) {
+            return makeLeaf();
+        }
+
+        nodes.push_back(FlatNode{cut / f, cellHigh[s] / f, cellLow[s] / f, 0, best});
+        const double savedHigh = cellHigh[s];
+        const double savedLow = cellLow[s];
+        cellHigh[s] = cut;
+        BuildNode(start, lowCount, depth + 1);
+        cellHigh[s] = savedHigh;
+        cellLow[s] = cut;
+        const int high = BuildNode(start + lowCount, count - lowCount, depth + 1);
+        cellLow[s] = savedLow;
+        nodes[static_cast<size_t>(self)].ref = high;
+        return self;
+    }
+
+    // Only categorical candidates: split off the category holding closest to half the cases.
+    double bestScore = -1.0;
+    int bestCategory = -1;
+    for (size_t j = 0; j < F; ++j) {
+        if (featureContinuous[j] || !isCandidate(j)) {
+            continue;
+        }
+        const int categories = featureCategories[j];
+        std::fill_n(categoryTally.begin(), categories, 0);
+        const double* x = base + j;
+        for (int i = 0; i < count; ++i) {
+            const double v = x[static_cast<size_t>(i) * F];
+            if (v >= 0.0 && v < categories && v == std::floor(v)) {
+                ++categoryTally[static_cast<size_t>(v)];
+            }
+        }
+        const double halfCount = count * 0.5;
+        double nearest = std::numeric_limits<double>::infinity();
+        int category = -1;
+        for (int c = 0; c < categories; ++c) {
+            const double gap = std::fabs(halfCount - categoryTally[static_cast<size_t>(c)]);
+            if (gap < nearest) {
+                nearest = gap;
+                category = c;
+            }
+        }
+        const double score = count - nearest;
+        if (score > bestScore) {
+            bestScore = score;
+            best = static_cast<int>(j);
+            bestCategory = category;
+        }
+    }
+    if (best < 0) {
+        return makeLeaf();
+    }
+    const size_t j = static_cast<size_t>(best);
+    const double u = bestCategory;
+    const int end = start + count;
+    const auto differs = [&](int p) {
+        return std::fabs(points[static_cast<size_t>(p) * F + j] - u) > kTiny;
+    };
+    int l = start;
+    int r = end - 1;
+    for (;;) {
+        while (l < end && differs(l)) {
+            ++l;
+        }
+        while (r >= start && !differs(r)) {
+            --r;
+        }
+        if (l > r) {
+            break;
+        }
+        SwapSlots(l, r);
+        ++l;
+        --r;
+    }
+    const int lowCount = l - start;
+    if (lowCount < 1 || lowCount >= count) {
+        return makeLeaf();
+    }
+    const size_t s = static_cast<size_t>(featureSlot[j]);
+    nodes.push_back(
+        FlatNode{u / 1.0, cellHigh[s] / 1.0, cellLow[s] / 1.0, 0, best | kCategoricalSplit});
+    BuildNode(start, lowCount, depth + 1);
+    const int high = BuildNode(start + lowCount, count - lowCount, depth + 1);
+    nodes[static_cast<size_t>(self)].ref = high;
+    return self;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search
+
+bool KNNKdTree::QueryIsSafe() const {
+    for (size_t j = 0; j < entries.size(); ++j) {
+        if (featureContinuous[j] && !(std::fabs(queryFeatures[j]) <= kSmallValue)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class Metric, bool Checked>
+bool KNNKdTree::RootBound(double& bound) const {
+    double b = 0.0;
+    for (size_t j = 0; j < entries.size(); ++j) {
+        if (!featureContinuous[j]) {
+            continue;
+        }
+        const double qv = queryFeatures[j];
+        double c = 0.0;
+        double offset;
+        if (featureLow[j] > qv) {
+            offset = featureLow[j] - qv;
+        } else if (qv > featureHigh[j]) {
+            offset = qv - featureHigh[j];
+        } else {
+            continue;
+        }
+        if constexpr (Checked) {
+            if (!Metric::Square(offset, featureWeight[j], c)) {
+                return false;
+            }
+        } else {
+            c = Metric::SquareUnchecked(offset, featureWeight[j]);
+        }
+        b += c;
+    }
+    bound = b;
+    return true;
+}
+
+template <class Metric, bool Checked, bool AllContinuous>
+bool KNNKdTree::SearchKernel(const double* query, bool includeSelf) {
+    double bound = 0.0;
+    if (!RootBound<Metric, Checked>(bound)) {
+        return false;
+    }
+    const FlatNode* const tree = nodes.data();
+    const double* const q = queryFeatures.data();
+    const double* const w = featureWeight.data();
+    const double* const factor = featureFactor.data();
+    const uint8_t* const continuous = featureContinuous.data();
+    const double* const pts = points.data();
+    const int* const cases = caseIndex.data();
+    const size_t F = entries.size();
+    Neighbor* const e = list->entries.data();
+    const int k = list->k;
+    int count = 0;
+    double threshold = unbounded;
+    PendingNode* const stack = pending.data();
+    int top = 0;
+    int32_t n = 0;
+
+    for (;;) {
+        // Down the near children, pushing each far child with its bound.
+        int32_t info;
+        while ((info = tree[n].info) >= 0) {
+            const FlatNode& node = tree[n];
+            const int j = info & kFeatureMask;
+            const double qv = q[j];
+            int32_t nearChild;
+            int32_t farChild;
+            double farBound;
+            if (AllContinuous || (info & kCategoricalSplit) == 0) {
+                const double diff = qv - node.cut;
+                const bool highNear = diff * factor[j] >= 0.0;
+                nearChild = highNear ? node.ref : n + 1;
+                farChild = highNear ? n + 1 : node.ref;
+                double added;
+                double removed = 0.0;
+                if constexpr (Checked) {
+                    if (!Metric::Square(diff, w[j], added)) {
+                        return false;
+                    }
+                    if (qv > node.highBound) {
+                        if (!Metric::Square(qv - node.highBound, w[j], removed)) {
+                            return false;
+                        }
+                    } else if (qv < node.lowBound) {
+                        if (!Metric::Square(node.lowBound - qv, w[j], removed)) {
+                            return false;
+                        }
+                    }
+                } else {
+                    added = Metric::SquareUnchecked(diff, w[j]);
+                    if (qv > node.highBound) {
+                        removed = Metric::SquareUnchecked(qv - node.highBound, w[j]);
+                    } else if (qv < node.lowBound) {
+                        removed = Metric::SquareUnchecked(node.lowBound - qv, w[j]);
+                    }
+                }
+                farBound = (bound + added) - removed;
+            } else {
+                const bool match = qv == node.cut;
+                nearChild = match ? node.ref : n + 1;
+                farChild = match ? n + 1 : node.ref;
+                farBound = (bound + Metric::SquareUnchecked(match ? 0.5 : -0.5, w[j])) - 0.0;
+            }
+            if (threshold > farBound) {
+                stack[top].node = farChild;
+                stack[top].bound = farBound;
+                ++top;
+            }
+            n = nearChild;
+        }
+
+        // Leaf scan.
+        const int first = tree[n].ref;
+        const int last = first + ~info;
+        for (int p = first; p < last; ++p) {
+            const double* x = pts + static_cast<size_t>(p) * F;
+            double sum = 0.0;
+            if constexpr (Checked) {
+                bool abandoned = false;
+                for (size_t j = 0; j < F; ++j) {
+                    double d = q[j] - x[j];
+                    double c;
+                    if (AllContinuous || continuous[j]) {
+                        if (!Metric::Square(d, w[j], c)) {
+                            return false;
+                        }
+                    } else {
+                        if (d != 0.0) {
+                            d = 2.0;
+                        }
+                        c = Metric::Linear(d, w[j]);
+                    }
+                    sum += c;
+                    if (sum > threshold) {
+                        abandoned = true;
+                        break;
+                    }
+                }
+                if (abandoned) {
+                    continue;
+                }
+            } else {
+                for (size_t j = 0; j < F; ++j) {
+                    double d = q[j] - x[j];
+                    if (AllContinuous || continuous[j]) {
+                        sum += Metric::SquareUnchecked(d, w[j]);
+                    } else {
+                        if (d != 0.0) {
+                            d = 2.0;
+                        }
+                        sum += Metric::Linear(d, w[j]);
+                    }
+                }
+                if (sum > threshold) {
+                    continue;
+                }
+            }
+            const int caseRow = cases[p];
+            if (!includeSelf && sum == 0.0 && caseIdColumn >= 0 &&
+                query[caseIdColumn] ==
+                    std::trunc((*rows)[static_cast<size_t>(caseRow)][caseIdColumn])) {
+                continue;
+            }
+            int pos = count;
+            while (pos > 0 && e[pos - 1].distance > sum) {
+                e[pos] = e[pos - 1];
+                --pos;
+            }
+            e[pos].distance = sum;
+            e[pos].caseIndex = static_cast<uint32_t>(caseRow);
+            if (count < k) {
+                ++count;
+            }
+            threshold = count < k ? unbounded : e[k - 1].distance;
+        }
+
+        // Next far child that can still hold a closer case.
+        for (;;) {
+            if (top == 0) {
+                list->count = count;
+                return true;
+            }
+            const PendingNode& next = stack[--top];
+            if (threshold > next.bound) {
+                n = next.node;
+                bound = next.bound;
+                break;
+            }
+        }
+    }
+}
+
+NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
+    if (list == nullptr || list->k != K) {
+        list = std::make_unique<NeighborList>();
+        list->k = K;
+        list->entries.assign(static_cast<size_t>(std::max(K + 1, 0)), Neighbor{});
+        currentK = K;
+    }
+    list->count = 0;
+    if (nodes.empty() || K < 1 || query == nullptr) {
+        return list.get();
+    }
+    for (size_t j = 0; j < entries.size(); ++j) {
+        queryFeatures[j] = query[entries[j].column];
+    }
+    const bool checked = !(valuesAreSmall && QueryIsSafe());
+    bool ok;
+    if (euclidean) {
+        if (checked) {
+            ok = allContinuous ? SearchKernel<EuclideanMetric, true, true>(query, includeSelf)
+                               : SearchKernel<EuclideanMetric, true, false>(query, includeSelf);
+        } else {
+            ok = allContinuous ? SearchKernel<EuclideanMetric, false, true>(query, includeSelf)
+                               : SearchKernel<EuclideanMetric, false, false>(query, includeSelf);
+        }
+    } else {
+        if (checked) {
+            ok = allContinuous ? SearchKernel<CityBlockMetric, true, true>(query, includeSelf)
+                               : SearchKernel<CityBlockMetric, true, false>(query, includeSelf);
+        } else {
+            ok = allContinuous ? SearchKernel<CityBlockMetric, false, true>(query, includeSelf)
+                               : SearchKernel<CityBlockMetric, false, false>(query, includeSelf);
+        }
+    }
+    if (!ok) {
+        list->count = 0;
+        return list.get();
+    }
+    for (Neighbor& entry : list->entries) {
+        entry.distance = euclidean ? EuclideanMetric::Finish(entry.distance)
+                                   : CityBlockMetric::Finish(entry.distance);
+    }
+    return list.get();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Views and diagnostics
+
+std::vector<int> KNNKdTree::LeafCases(const FlatNode& node) const {
+    const auto first = caseIndex.begin() + node.ref;
+    return std::vector<int>(first, first + ~node.info);
+}
+
+KNNKdTree::NodeView KNNKdTree::Node(int position) const {
+    NodeView view;
+    const FlatNode& node = nodes.at(static_cast<size_t>(position));
+    if (node.info < 0) {
+        view.cases = LeafCases(node);
+        return view;
+    }
+    const int j = node.info & kFeatureMask;
+    view.leaf = false;
+    view.column = entries[static_cast<size_t>(j)].column;
+    view.continuous = (node.info & kCategoricalSplit) == 0;
+    view.cut = node.cut;
+    view.highBound = node.highBound;
+    view.lowBound = node.lowBound;
+    view.low = position + 1;
+    view.high = node.ref;
+    return view;
+}
+
+void KNNKdTree::ShowPoints() const {
+    const size_t width = static_cast<size_t>(variableCount);
+    for (int row : caseIndex) {
+        const double* values = (*rows)[static_cast<size_t>(row)];
+        DisplayDV("one point", std::vector<double>(values, values + width));
+    }
+}
+
+void KNNKdTree::ShowBoundsAndDescription() const {
+    DisplayText(0, "Bound display");
+    DisplayVPD("Bound", bounds);
+    DisplayText(0, "Bound display end");
+    DisplayText(0, "Tree discription");
+    DisplayI("Tree number", caseCount);
+    DisplayI("Point size", variableCount);
+    DisplayI("bucket size", bucketSize);
+    DisplayText(0, "Tree discription end");
+}
+
+// Node numbers follow heap order: root 0, children of n at 2n + 1 and 2n + 2.
+void KNNKdTree::ShowNode(int position, uint32_t number, int depth) const {
+    std::string indent = "    ";
+    for (int i = 0; i < depth; ++i) {
+        indent += "..";
+    }
+    const FlatNode& node = nodes[static_cast<size_t>(position)];
+    const int shown = static_cast<int>(number);
+    if (node.info < 0) {
+        DisplayI((indent + "Leaf n").c_str(), ~node.info);
+        DisplayI("Node Num", shown);
+        DisplayIV("Leaves are", LeafCases(node));
+        return;
+    }
+    DisplayI((indent + "Node Num").c_str(), shown);
+    DisplayI("Split cd", entries[static_cast<size_t>(node.info & kFeatureMask)].column);
+    DisplayD("cv", node.cut);
+    DisplayD("lbnd", node.lowBound);
+    DisplayD("hbnd", node.highBound);
+    ShowNode(position + 1, 2 * number + 1, depth + 1);
+    ShowNode(node.ref, 2 * number + 2, depth + 1);
+}
+
+void KNNKdTree::DumpNode(int position) const {
+    const FlatNode& node = nodes[static_cast<size_t>(position)];
+    if (node.info < 0) {
+        DisplayText(0, "Dump the entire leaves start");
+        DisplayI("The leaves numbers are", ~node.info);
+        DisplayIV("The leaves are", LeafCases(node));
+        DisplayText(0, "End of dump the entire leaves");
+        return;
+    }
+    DisplayI("Split", entries[static_cast<size_t>(node.info & kFeatureMask)].column);
+    DisplayD("cv", node.cut);
+    DisplayD("lbnd", node.lowBound);
+    DisplayD("hbnd", node.highBound);
+    DumpNode(position + 1);
+    DumpNode(node.ref);
+}
+
+void KNNKdTree::Display() const {
+    DisplayText(0, "Display all used points");
+    ShowPoints();
+    DisplayText(0, "Points display end");
+    ShowBoundsAndDescription();
+    if (nodes.empty()) {
+        DisplayText(0, "Tree status");
+        DisplayText(0, "  Null tree.");
+        return;
+    }
+    ShowNode(0, 0, 0);
+}
+
+void KNNKdTree::DisplayPoints(bool showPoints) const {
+    if (showPoints) {
+        DisplayText(0, "All used points");
+        ShowPoints();
+    }
+    if (nodes.empty()) {
+        DisplayText(0, "Tree status");
+        DisplayText(0, "    Null tree.");
+        return;
+    }
+    ShowNode(0, 0, 0);
+}
+
+void KNNKdTree::DisplayTree(bool showPoints) const {
+    if (showPoints) {
+        DisplayText(0, "All used points");
+        ShowPoints();
+        DisplayText(0, "Points display end");
+    }
+    ShowBoundsAndDescription();
+    if (nodes.empty()) {
+        DisplayText(0, "Tree status");
+        DisplayText(0, "  Null tree.");
+        return;
+    }
+    DumpNode(0);
+}
+
+}  // namespace KNN_800

@@ -1,0 +1,155 @@
+// The neighbour searcher: a kd-tree with one case per leaf over the selected features of the
+// prepared data, optionally leaving one fold out and weighting the features. Continuous columns
+// are split by the sliding-midpoint rule, categorical ones by one category against the rest.
+// The search is exact branch and bound; see KNNKdTree.cpp for the layout and its invariants.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "VelStatus.h"
+#include "knn/data/KNNDataPreparation.h"
+#include "knn/search/IKNNNearestNeighbor.h"
+#include "knn/search/KNNDistance.h"
+#include "knn/search/NeighborList.h"
+
+namespace KNN_800 {
+
+class KNNKdTree : public IKNNNearestNeighbor {
+public:
+    // A tree over the rows of `preparation` (not owned), with the metric, fold column and
+    // case-identifier column of its settings.
+    explicit KNNKdTree(KNNDataPreparation* preparation);
+    ~KNNKdTree() override;
+    KNNKdTree(const KNNKdTree&) = delete;
+    KNNKdTree& operator=(const KNNKdTree&) = delete;
+
+    VelCommon_940::VelStatus Build(const std::vector<int>& features, int foldValue,
+                                   const std::vector<double>* weights) override;
+    NeighborList* Search(const double* query, int K, bool includeSelf) override;
+    // Empties the tree. The buffers keep their capacity for the next build.
+    void Clear() override;
+    VelCommon_940::VelStatus GetStatus() const override { return status; }
+    void Display() const override;
+    virtual void DisplayPoints(bool showPoints) const;
+    virtual void DisplayTree(bool showPoints) const;
+
+    // Read-only views for diagnostics and tests.
+    struct NodeView {
+        bool leaf = true;
+        // Split nodes: the split column, whether it is continuous, the cut and the cell's
+        // bounds on that column in data units, and the children's node positions.
+        int column = -1;
+        bool continuous = true;
+        double cut = 0.0;
+        double highBound = 0.0;
+        double lowBound = 0.0;
+        int low = -1;
+        int high = -1;
+        // Leaves: the cases (row indices) in stored order.
+        std::vector<int> cases;
+    };
+    bool HasRoot() const { return !nodes.empty(); }
+    int NodeCount() const { return static_cast<int>(nodes.size()); }
+    NodeView Node(int position) const;  // the root is at position 0
+    int CaseCount() const { return caseCount; }
+    int BucketSize() const { return bucketSize; }
+    int VariableCount() const { return variableCount; }
+    // Row indices of the built cases, in leaf order.
+    const std::vector<int>& CaseIndices() const { return caseIndex; }
+    // Per column (high, low) range of the built cases in data units.
+    const std::vector<std::pair<double, double>>& Bounds() const { return bounds; }
+    const std::vector<double>& Weights() const { return weights; }
+    bool IsEuclidean() const { return euclidean; }
+    const KNNDistance& Metric() const { return *metric; }
+
+private:
+    // One node of the flattened tree, in depth-first order (a split's low child follows it).
+    struct FlatNode {
+        double cut;       // split: cut value in data units
+        double highBound;  // split: the cell's bounds on the split column, data units
+        double lowBound;
+        int32_t ref;   // split: position of the high child; leaf: first slot in caseIndex
+        int32_t info;  // split: feature position | kCategoricalSplit; leaf: ~case count
+    };
+    static constexpr int32_t kCategoricalSplit = 0x40000000;
+    static constexpr int32_t kFeatureMask = kCategoricalSplit - 1;
+
+    struct PendingNode {
+        int32_t node;
+        double bound;
+    };
+
+    bool ReadFeatures(const std::vector<int>& features);
+    int BuildNode(int start, int count, int depth);
+    bool CellIsFlat() const;
+    void CategoricalBounds(int start, int count);
+    void SwapSlots(int a, int b);
+    void SortEqualGroup(int start, int count);
+    bool QueryIsSafe() const;
+    template <class Metric, bool Checked, bool AllContinuous>
+    bool SearchKernel(const double* query, bool includeSelf);
+    template <class Metric, bool Checked>
+    bool RootBound(double& bound) const;
+
+    void ShowPoints() const;
+    void ShowBoundsAndDescription() const;
+    void ShowNode(int position, uint32_t number, int depth) const;
+    void DumpNode(int position) const;
+    std::vector<int> LeafCases(const FlatNode& node) const;
+
+    // Where the data come from.
+    KNNDataPreparation* preparation = nullptr;
+    const std::vector<double*>* rows = nullptr;
+
+    // The built structure.
+    std::vector<FeatureEntry> entries;
+    std::vector<std::pair<int, int>> categoricalColumns;  // (column, category count)
+    int caseCount = 0;
+    int bucketSize = 1;
+    int variableCount = 0;
+    std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
+    std::vector<FlatNode> nodes;
+    std::vector<std::pair<double, double>> bounds;  // per column (high, low)
+    VelCommon_940::VelStatus status;
+    bool euclidean = true;
+    std::vector<double> weights;  // per column
+    std::unique_ptr<NeighborList> list;
+    std::unique_ptr<KNNDistance> metric;
+    int currentK = 0;
+    int foldColumn = -1;
+    int caseIdColumn = -1;
+    double unbounded = 0.0;  // admission threshold of a list that is not full
+
+    // Per feature position (hot data of the search and the build).
+    std::vector<int> featureSlot;       // first feature position with the same column
+    std::vector<uint8_t> featureContinuous;
+    std::vector<int> featureCategories;  // 0 for continuous features
+    std::vector<double> featureWeight;
+    std::vector<double> featureFactor;  // axis factor
+    std::vector<double> featureLow;     // the tree's bounds, data units
+    std::vector<double> featureHigh;
+    bool allContinuous = true;
+    bool valuesAreSmall = false;  // built values and weights rule out overflow
+
+    // Feature values of the built cases, one row of entries.size() values per case, in the
+    // order of caseIndex.
+    std::vector<double> points;
+
+    // Build scratch, kept across builds.
+    std::vector<double> cellHigh;  // per feature slot, scaled units
+    std::vector<double> cellLow;
+    std::vector<int> categoryTally;
+    std::vector<std::pair<int, int>> sortKeys;
+    std::vector<double> sortRows;
+    std::vector<int> sortIndex;
+    int maxDepth = 0;
+
+    // Search scratch.
+    std::vector<double> queryFeatures;
+    std::vector<PendingNode> pending;
+};
+
+}  // namespace KNN_800

@@ -1,0 +1,73 @@
+#include "knn/selection/KNNFeatureSelection.h"
+
+#include <algorithm>
+
+#include "knn/core/StatusCodes.h"
+#include "knn/predict/KNNPredictionFactory.h"
+#include "knn/selection/KNNForwardStrategy.h"
+
+namespace KNN_800 {
+
+using VelCommon_940::VelStatus;
+
+KNNFeatureSelection::KNNFeatureSelection(KNNSettings* settings,
+                                         std::vector<KNNSingleResponseModel*>* models,
+                                         InterruptionProbe* interrupt, bool fixedK)
+    : settings(settings),
+      models(models),
+      interrupt(interrupt),
+      candidates(settings->Features),
+      autoStop(settings->IsAutoFeaSelection),
+      selected(models->size()),
+      histories(models->size()),
+      fixedK(fixedK) {
+    for (int forced : settings->ForcedVariables) {
+        auto position = std::find(candidates.begin(), candidates.end(), forced);
+        if (position == candidates.end()) {
+            status = Error(Code::BadFeatureCount);
+            status.SetMessage("a forced variable is not among the predictors");
+            status.SetDiscreteDatum(0, forced);
+            return;
+        }
+        candidates.erase(position);
+    }
+    if (models->empty() || models->front()->Summary() == nullptr) {
+        status = Error(Code::NoSummary);
+        return;
+    }
+    factory = new KNNPredictionFactory({models->front()->Summary()}, interrupt, false);
+    if (autoStop) {
+        strategy = new KNNAutoFS(settings, candidates, factory);
+    } else {
+        strategy = new KNNSpecificNumFS(settings, candidates, factory);
+    }
+}
+
+KNNFeatureSelection::~KNNFeatureSelection() {
+    delete strategy;
+    delete factory;
+}
+
+VelStatus KNNFeatureSelection::Run(int K) {
+    if (!status.IsOK()) {
+        return status;
+    }
+    for (size_t i = 0; i < models->size(); ++i) {
+        KNNSingleResponseModel& model = *(*models)[i];
+        if (factory->AllPresent()) {
+            factory->SetSummaries({model.Summary()});
+        }
+        const VelStatus result = strategy->Select(model, fixedK ? K : model.GetK());
+        if (!result.IsOK()) {
+            strategy->Restart(candidates);
+            return result;
+        }
+        selected[i] = strategy->Selected();
+        histories[i] = strategy->History();
+        model.SetFeatures(strategy->Selected());
+        strategy->Restart(candidates);
+    }
+    return VelStatus();
+}
+
+}  // namespace KNN_800

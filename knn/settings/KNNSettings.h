@@ -1,0 +1,88 @@
+// Every option of one analysis, as read from the settings document. Fields are named by the
+// dictionary index of the field they refer to (-1: none). The settings reader fills the object
+// once; afterwards only the progress sink changes, and validation may lower MaxK or SpecifiedK.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "HostInterfaces.h"
+
+namespace KNN_800 {
+
+class KNNReporter;
+
+class KNNSettings final {
+  public:
+    KNNSettings() = default;
+    ~KNNSettings();
+    KNNSettings(const KNNSettings&) = delete;
+    KNNSettings& operator=(const KNNSettings&) = delete;
+
+    VelCommon_940::ProgressSink* Sink = nullptr;  // not owned
+    int RescaleMethod = 0;                        // 0 normalised to -1 ... 1, 1 raw
+    bool IsFeaSelection = false;
+    bool IsFeaImportance = false;
+    bool IsAutoFeaSelection = false;
+    int SpecifiedFeaNum = 0;  // -1 when the automatic stop is used
+    int FeatureNum = 0;
+    std::vector<int> CatPredictors;
+    std::vector<int> ContPredictors;
+    std::vector<int> ForcedVariables;
+    bool IsFeaWeight = false;
+    int DistMetric = 0;          // 0 Euclidean, 1 city block
+    int ComputePredValFunc = 0;  // 0 mean, 1 median
+    bool IsAutoKSelection = false;
+    int SpecifiedK = 3;
+    int MinK = 3;
+    int MaxK = 5;
+    int VFoldValue = 10;
+    int VFoldVariable = -1;
+    int CaseIDVariable = -1;
+    int FocalCaseVariable = -1;
+    int FocalCaseValue = 0;
+    bool IfSpecifiedFocalCaseVariable = false;
+    std::vector<int> CatResponses;
+    std::vector<int> ContResponses;
+    std::string FileTempDir;
+    std::string FileTempName;
+    int TotalVarNum = 0;
+    double SpecifiedErrRange = 0.01;
+    std::vector<int> Features;   // all candidate features, ascending
+    std::vector<int> Responses;  // CatResponses then ContResponses
+    int CaseLabelVariable = -1;
+    std::vector<int> UsedVariables;
+    std::vector<int> SpecifiedFeature;
+    std::vector<double> SpecifiedFeatureWeight;
+    std::string fieldFormat;
+    std::string FocalCaseValueText;
+
+    void SetKRange(int minK, int maxK) {
+        MinK = minK;
+        MaxK = maxK;
+    }
+    void SetVFold(int variable, int value) {
+        VFoldVariable = variable;
+        VFoldValue = value;
+    }
+    void SetFocalCaseVariable(int variable) {
+        FocalCaseVariable = variable;
+        FocalCaseValue = 0;
+        IfSpecifiedFocalCaseVariable = true;
+    }
+
+    bool IsEuclidean() const { return DistMetric == 0; }
+    bool IsRescaled() const { return RescaleMethod == 0; }
+    bool UsesMedian() const { return ComputePredValFunc == 1; }
+
+    // Replaces the sink; a new reporter is made for a non-null sink, the old one is deleted.
+    void SetProgressSink(VelCommon_940::ProgressSink* sink);
+    KNNReporter* Reporter() const { return reporter_; }
+
+    virtual void Display() const;
+
+  private:
+    KNNReporter* reporter_ = nullptr;  // owned
+};
+
+}  // namespace KNN_800

@@ -1,0 +1,609 @@
+#include "knn/settings/SettingsReader.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <istream>
+#include <memory>
+
+#include "VelSettingsParser.h"
+#include "knn/core/KNNWarning.h"
+#include "knn/core/StatusCodes.h"
+
+namespace KNN_800 {
+
+using VelCommon_940::VelStatus;
+using VelXML_940::VelSettingsParser;
+
+namespace {
+
+bool Contains(const std::vector<int>& list, int value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+void Remove(std::vector<int>& list, int value) {
+    list.erase(std::remove(list.begin(), list.end(), value), list.end());
+}
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+}  // namespace
+
+SettingsReader::~SettingsReader() {
+    delete settings;
+    delete dictionary;
+}
+
+VelStatus SettingsReader::Read(std::istream& document) {
+    delete settings;
+    delete dictionary;
+    status = VelStatus();
+    used.clear();
+    featureCountReduced = false;
+    dictionary = new VelXML_940::VelVarList();
+    settings = new KNNSettings();
+
+    if (!document.good()) {
+        Fail(Code::BadSettingsStream, "the settings stream cannot be read");
+        return status;
+    }
+    auto owned = std::make_unique<VelSettingsParser>();
+    parser = owned.get();
+    status = parser->ParseToDOM(document);
+    if (Ok()) {
+        status = parser->FillVarList(*dictionary, false);
+    }
+    if (Ok()) {
+        parser->FillTransDict(*dictionary);
+        ReadCaseIdentifier();
+    }
+    if (Ok())
+        ReadCaseLabel();
+    if (Ok())
+        ReadFocalField();
+    if (Ok())
+        ReadTargets();
+    if (Ok())
+        ReadPredictors();
+    if (Ok())
+        ReadGeneralOptions();
+    if (Ok()) {
+        if (!settings->Features.empty()) {
+            ReadPredictionFunction();
+            if (Ok())
+                ReadFeatureOptions();
+            if (Ok())
+                ReadKOptions();
+            if (Ok())
+                ReadSpecifiedFeatures();
+        } else {
+            ReadKOptions();
+        }
+    }
+    if (Ok())
+        CheckDeclaredRanges();
+    if (Ok())
+        CheckFoldCount();
+    if (Ok()) {
+        settings->TotalVarNum = dictionary->Size();
+        settings->UsedVariables = used;
+    }
+    if (Ok())
+        CheckSelectionNeedsTarget();
+    parser = nullptr;
+
+    if (Ok()) {
+        status = featureCountReduced ? Warning(Code::FeatureCountReduced) : VelStatus();
+    }
+    return status;
+}
+
+void SettingsReader::ReadCaseIdentifier() {
+    std::string name;
+    if (parser->GetParameter("CaseIDVar", name, nullptr).IsError()) {
+        FailFromParser(Code::BadCaseID, "the case identifier field (CaseIDVar) cannot be read");
+        return;
+    }
+    if (name.empty()) {
+        Fail(Code::EmptyCaseID, "no case identifier field (CaseIDVar) is given");
+        return;
+    }
+    const int field = dictionary->FindVariable(name);
+    if (field < 0) {
+        Fail(Code::UnknownCaseID,
+             "the case identifier field " + Quoted(name) + " is not in the dictionary");
+        return;
+    }
+    if (!IsContinuous(field)) {
+        Fail(Code::CaseIDNotContinuous,
+             "the case identifier field " + Quoted(name) + " is not continuous");
+        return;
+    }
+    settings->CaseIDVariable = field;
+    Use(field);
+}
+
+void SettingsReader::ReadCaseLabel() {
+    bool useLabels = false;
+    if (parser->GetParameter("use_caselabels", useLabels, nullptr).IsError()) {
+        useLabels = false;
+    }
+    if (!useLabels) {
+        return;
+    }
+    const int field = ReadFieldKey("CaseLabelVar", Code::BadCaseLabel, Code::UnknownCaseLabel);
+    if (field < 0) {
+        return;
+    }
+    if (!IsCategorical(field)) {
+        Fail(Code::CaseLabelNotCategorical,
+             "the case label field " + Quoted(FieldName(field)) + " is not categorical");
+        return;
+    }
+    settings->CaseLabelVariable = field;
+    Use(field);
+}
+
+void SettingsReader::ReadFocalField() {
+    const int field = ReadFieldKey("FocalVar", Code::BadFocalVar, Code::UnknownFocalVar);
+    if (field >= 0) {
+        settings->SetFocalCaseVariable(field);
+        Use(field);
+    }
+    // Kept only for the model document; the value is not checked.
+    parser->GetParameter("FocalCaseValue", settings->FocalCaseValueText, nullptr);
+}
+
+void SettingsReader::ReadTargets() {
+    std::vector<std::string> names;
+    if (parser->GetTargetVars(names).IsError()) {
+        FailFromParser(Code::BadTargetList, "the target list cannot be read");
+        return;
+    }
+    SortFields(names, "target", Code::UnknownTarget, settings->CatResponses,
+               settings->ContResponses);
+    if (!Ok()) {
+        return;
+    }
+    settings->Responses = settings->CatResponses;
+    settings->Responses.insert(settings->Responses.end(), settings->ContResponses.begin(),
+                               settings->ContResponses.end());
+    for (int field : settings->Responses) {
+        Use(field);
+    }
+}
+
+void SettingsReader::ReadPredictors() {
+    std::vector<std::string> names;
+    if (parser->GetPredictors(names).IsError()) {
+        FailFromParser(Code::BadPredictorList, "the predictor list cannot be read");
+        return;
+    }
+    std::vector<int> categorical;
+    std::vector<int> continuous;
+    SortFields(names, "predictor", Code::UnknownPredictor, categorical, continuous);
+    if (!Ok()) {
+        return;
+    }
+    for (const std::vector<int>* list : {&categorical, &continuous}) {
+        for (int field : *list) {
+            if (Contains(settings->Responses, field)) {
+                Fail(Code::PredictorIsTarget,
+                     "the field " + Quoted(FieldName(field)) + " is both a predictor and a target");
+                return;
+            }
+        }
+    }
+    settings->CatPredictors = categorical;
+    settings->ContPredictors = continuous;
+    if (categorical.empty() && continuous.empty()) {
+        Fail(Code::NoPredictor, "no predictor is given");
+        return;
+    }
+    std::vector<int>& features = settings->Features;
+    features = categorical;
+    features.insert(features.end(), continuous.begin(), continuous.end());
+    std::sort(features.begin(), features.end());
+    // The identifier, label and focal fields describe cases; they never measure distance.
+    for (int role :
+         {settings->CaseIDVariable, settings->CaseLabelVariable, settings->FocalCaseVariable}) {
+        if (role >= 0) {
+            Remove(settings->CatPredictors, role);
+            Remove(settings->ContPredictors, role);
+            Remove(features, role);
+        }
+    }
+    if (features.empty()) {
+        Fail(Code::NoFeatureLeft,
+             "no predictor remains once the case identifier, case label and focal fields are "
+             "taken out");
+        return;
+    }
+    for (int field : features) {
+        Use(field);
+    }
+    settings->FeatureNum = static_cast<int>(features.size());
+}
+
+void SettingsReader::ReadGeneralOptions() {
+    bool rescale = true;
+    if (parser->GetParameter("RescaleMethod", rescale, nullptr).IsError()) {
+        FailFromParser(Code::BadRescale, "RescaleMethod cannot be read");
+        return;
+    }
+    settings->RescaleMethod = rescale ? 0 : 1;
+
+    std::string metric = "Euclidean";
+    const bool metricError = parser->GetParameter("DistMetric", metric, nullptr).IsError();
+    if (!metricError && metric == "Euclidean") {
+        settings->DistMetric = 0;
+    } else if (!metricError && metric == "CityBlock") {
+        settings->DistMetric = 1;
+    } else {
+        Fail(Code::BadDistMetric,
+             metricError
+                 ? "DistMetric cannot be read" + std::string(": ") + parser->GetLastMessage()
+                 : "DistMetric is " + Quoted(metric) + "; it must be 'Euclidean' or 'CityBlock'");
+        return;
+    }
+
+    std::string tempDir = ".\\temp";
+    if (parser->GetParameter("TempFileDir", tempDir, nullptr).IsError()) {
+        FailFromParser(Code::BadTempDir, "TempFileDir cannot be read");
+        return;
+    }
+    settings->FileTempDir = tempDir;
+    std::string fieldFormat;
+    if (!parser->GetParameter("fieldFormat", fieldFormat, nullptr).IsError()) {
+        settings->fieldFormat = fieldFormat;
+    }
+}
+
+void SettingsReader::ReadPredictionFunction() {
+    std::string function = "Mean";
+    const bool error = parser->GetParameter("ComputePredValFunc", function, nullptr).IsError();
+    if (!error && function == "Mean") {
+        settings->ComputePredValFunc = 0;
+    } else if (!error && function == "Median") {
+        settings->ComputePredValFunc = 1;
+    } else if (error) {
+        FailFromParser(Code::BadPredFunc, "ComputePredValFunc cannot be read");
+    } else {
+        Fail(Code::BadPredFunc,
+             "ComputePredValFunc is " + Quoted(function) + "; it must be 'Mean' or 'Median'");
+    }
+}
+
+void SettingsReader::ReadFeatureOptions() {
+    bool weight = false;
+    if (parser->GetParameter("IsFeatureWeight", weight, nullptr).IsError()) {
+        FailFromParser(Code::BadFeatureWeight, "IsFeatureWeight cannot be read");
+        return;
+    }
+    settings->IsFeaImportance = weight;
+    settings->IsFeaWeight = weight;
+
+    bool selection = false;
+    if (parser->GetParameter("IsFeatureSelection", selection, nullptr).IsError()) {
+        FailFromParser(Code::BadFeatureSelection, "IsFeatureSelection cannot be read");
+        return;
+    }
+    settings->IsFeaSelection = selection;
+    if (!selection) {
+        return;
+    }
+
+    std::vector<std::string> forcedNames;
+    if (parser->GetArray("ForcedVariables", forcedNames, nullptr).IsError()) {
+        FailFromParser(Code::BadForcedVariables, "ForcedVariables cannot be read");
+        return;
+    }
+    std::vector<int> forced;
+    for (const std::string& name : forcedNames) {
+        const int field = dictionary->FindVariable(name);
+        if (field < 0) {
+            Fail(Code::UnknownForcedVariable,
+                 "the forced variable " + Quoted(name) + " is not in the dictionary");
+            return;
+        }
+        if (Contains(forced, field)) {
+            Fail(Code::DuplicateField, "the forced variable " + Quoted(name) + " is named twice");
+            return;
+        }
+        forced.push_back(field);
+    }
+    for (int field : forced) {
+        if (!Contains(settings->Responses, field)) {
+            settings->ForcedVariables.push_back(field);
+            Use(field);
+        }
+    }
+
+    bool automatic = false;
+    if (parser->GetParameter("IsAutoFeatureSelection", automatic, nullptr).IsError()) {
+        FailFromParser(Code::BadAutoFeatureSelection, "IsAutoFeatureSelection cannot be read");
+        return;
+    }
+    settings->IsAutoFeaSelection = automatic;
+    if (automatic) {
+        settings->SpecifiedFeaNum = -1;
+        double range = 0.01;
+        const bool error = parser->GetParameter("SpecifiedErrRange", range, nullptr).IsError();
+        if (error || !(range >= 0.0 && range <= 1.0)) {
+            Fail(Code::BadErrRange,
+                 error ? "SpecifiedErrRange cannot be read: " + parser->GetLastMessage()
+                       : "SpecifiedErrRange must lie between 0 and 1");
+            return;
+        }
+        settings->SpecifiedErrRange = range;
+    } else {
+        ReadFeatureCount(static_cast<int>(forcedNames.size()));
+    }
+}
+
+void SettingsReader::ReadFeatureCount(int forcedNamed) {
+    const int features = settings->FeatureNum;
+    int count = std::max(0, std::min(features, 20) - forcedNamed);
+    const bool error = parser->GetParameter("NSpecifiedFeatures", count, nullptr).IsError();
+    settings->SpecifiedErrRange = -1.0;
+    if (!error && count >= 0 && forcedNamed + count >= 1 && forcedNamed + count <= features) {
+        settings->SpecifiedFeaNum = count;
+    } else if (!error && forcedNamed + count > features) {
+        settings->SpecifiedFeaNum = features - forcedNamed;
+        featureCountReduced = true;
+        KNNWarning::Instance().AddUnique(Warning(Code::FeatureCountReduced));
+    } else {
+        Fail(Code::BadFeatureCount,
+             error ? "NSpecifiedFeatures cannot be read: " + parser->GetLastMessage()
+                   : "NSpecifiedFeatures is " + std::to_string(count) +
+                         "; with the forced variables at least one feature must be selected");
+    }
+}
+
+void SettingsReader::ReadKOptions() {
+    if (!settings->Responses.empty()) {
+        bool automatic = false;
+        if (parser->GetParameter("IsAutoKSelection", automatic, nullptr).IsError()) {
+            automatic = false;
+        }
+        settings->IsAutoKSelection = automatic;
+
+        int minK = 3;
+        int maxK = 5;
+        const bool minError = parser->GetParameter("MinK", minK, nullptr).IsError();
+        const bool maxError = !minError && parser->GetParameter("MaxK", maxK, nullptr).IsError();
+        if (minError || maxError) {
+            FailFromParser(Code::BadKRange, "MinK or MaxK cannot be read");
+            return;
+        }
+        if (!(minK > 0 && maxK >= 1 && minK < maxK)) {
+            Fail(Code::BadKRange, "MinK is " + std::to_string(minK) + " and MaxK is " +
+                                      std::to_string(maxK) + "; they must satisfy 0 < MinK < MaxK");
+            return;
+        }
+        settings->SetKRange(minK, maxK);
+    }
+
+    int k = 3;
+    const bool kError = parser->GetParameter("SpecifiedK", k, nullptr).IsError();
+    if (kError || k < 1) {
+        Fail(Code::BadSpecifiedK,
+             kError ? "SpecifiedK cannot be read: " + parser->GetLastMessage()
+                    : "SpecifiedK is " + std::to_string(k) + "; it must be at least 1");
+        return;
+    }
+    settings->SpecifiedK = k;
+
+    if (settings->Responses.empty() || !settings->IsAutoKSelection || settings->IsFeaSelection) {
+        return;
+    }
+    std::string name;
+    if (parser->GetParameter("VFoldVar", name, nullptr).IsError() || name.empty()) {
+        Fail(Code::BadVFoldVar, "automatic K selection needs a fold field (VFoldVar)");
+        return;
+    }
+    int folds = 10;
+    const bool foldsError = parser->GetParameter("VFoldValue", folds, nullptr).IsError();
+    if (foldsError || folds < 2) {
+        Fail(Code::BadVFoldValue,
+             foldsError
+                 ? "VFoldValue cannot be read: " + parser->GetLastMessage()
+                 : "VFoldValue is " + std::to_string(folds) + "; at least 2 folds are needed");
+        return;
+    }
+    const int field = dictionary->FindVariable(name);
+    if (field < 0) {
+        Fail(Code::UnknownVFoldVar, "the fold field " + Quoted(name) + " is not in the dictionary");
+        return;
+    }
+    if (!IsCategorical(field)) {
+        Fail(Code::VFoldNotCategorical, "the fold field " + Quoted(name) + " is not categorical");
+        return;
+    }
+    settings->SetVFold(field, folds);
+    Use(field);
+    // The fold field assigns cases to folds; it is never a distance feature.
+    if (Contains(settings->Features, field)) {
+        Remove(settings->Features, field);
+        Remove(settings->CatPredictors, field);
+        settings->FeatureNum = static_cast<int>(settings->Features.size());
+        if (settings->Features.empty()) {
+            Fail(Code::NoFeatureLeft, "the only predictor is the fold field " + Quoted(name));
+        }
+    }
+}
+
+void SettingsReader::ReadSpecifiedFeatures() {
+    std::vector<std::string> names;
+    if (parser->GetArray("SpecifiedFeature", names, nullptr).IsError()) {
+        FailFromParser(Code::BadSpecifiedFeature, "SpecifiedFeature cannot be read");
+        return;
+    }
+    std::vector<int> fields;
+    for (const std::string& name : names) {
+        const int field = dictionary->FindVariable(name);
+        if (field < 0 || Contains(fields, field)) {
+            Fail(Code::BadSpecifiedFeature,
+                 "the specified feature " + Quoted(name) +
+                     (field < 0 ? " is not in the dictionary" : " is named twice"));
+            return;
+        }
+        fields.push_back(field);
+    }
+    settings->SpecifiedFeature = fields;
+    if (fields.empty()) {
+        return;
+    }
+    std::vector<double> weights;
+    if (parser->GetArray("SpecifiedFeatureWeight", weights, nullptr).IsError()) {
+        FailFromParser(Code::BadSpecifiedFeature, "SpecifiedFeatureWeight cannot be read");
+        return;
+    }
+    settings->SpecifiedFeatureWeight = weights;
+    for (int field : fields) {
+        Use(field);
+    }
+    if (settings->IsFeaSelection || settings->IsAutoKSelection || settings->IsFeaImportance ||
+        settings->IsFeaWeight) {
+        Fail(Code::SpecifiedFeatureConflict,
+             "SpecifiedFeature cannot be combined with K selection, feature selection or feature "
+             "weighting");
+    } else if (weights.size() != fields.size()) {
+        Fail(Code::SpecifiedFeatureConflict,
+             "SpecifiedFeatureWeight has " + std::to_string(weights.size()) + " values for " +
+                 std::to_string(fields.size()) + " specified features");
+    }
+}
+
+void SettingsReader::CheckDeclaredRanges() {
+    const double epsilon = DBL_EPSILON;
+    for (int field = 0; field < dictionary->Size(); ++field) {
+        if (!IsContinuous(field) || field == settings->CaseIDVariable ||
+            field == settings->FocalCaseVariable) {
+            continue;
+        }
+        // Every such field is examined; the last offender decides the code and the message.
+        const auto* variable =
+            dynamic_cast<const VelXML_940::VelContVar*>(dictionary->GetVarAt(field));
+        if (variable == nullptr) {
+            continue;
+        }
+        const double min = variable->GetMin();
+        const double max = variable->GetMax();
+        if (std::fabs(min - (-DBL_MAX)) < epsilon || std::fabs(max - DBL_MAX) < epsilon) {
+            Fail(Code::NoDeclaredRange, "the continuous field " + Quoted(FieldName(field)) +
+                                            " has no declared minimum and maximum");
+        } else if (std::fabs(min - max) < epsilon) {
+            Fail(Code::EmptyRange, "the continuous field " + Quoted(FieldName(field)) +
+                                       " has the same declared minimum and maximum");
+            status.SetDiscreteDatum(0, field);
+        }
+    }
+}
+
+void SettingsReader::CheckFoldCount() {
+    if (!settings->IsAutoKSelection || settings->IsFeaSelection) {
+        return;
+    }
+    const int field = settings->VFoldVariable;
+    const int categories = dictionary->GetVarAt(field)->GetCategoryCount();
+    if (categories != settings->VFoldValue) {
+        Fail(Code::VFoldCountMismatch,
+             "the fold field " + Quoted(FieldName(field)) + " has " + std::to_string(categories) +
+                 " categories but VFoldValue is " + std::to_string(settings->VFoldValue));
+    }
+}
+
+void SettingsReader::CheckSelectionNeedsTarget() {
+    if (settings->Responses.empty() &&
+        (settings->IsAutoKSelection || settings->IsFeaSelection || settings->IsFeaImportance)) {
+        Fail(Code::SelectionWithoutTarget,
+             "K selection, feature selection and feature weighting need at least one target");
+    }
+}
+
+int SettingsReader::ReadFieldKey(const char* key, long unreadable, long unknown) {
+    std::string name;
+    if (parser->GetParameter(key, name, nullptr).IsError()) {
+        FailFromParser(unreadable, std::string(key) + " cannot be read");
+        return -1;
+    }
+    if (name.empty()) {
+        Fail(unreadable, std::string("no field is given for ") + key);
+        return -1;
+    }
+    const int field = dictionary->FindVariable(name);
+    if (field < 0) {
+        Fail(unknown, std::string("the field ") + Quoted(name) + " given for " + key +
+                          " is not in the dictionary");
+    }
+    return field;
+}
+
+void SettingsReader::SortFields(const std::vector<std::string>& names, const char* what,
+                                long unknown, std::vector<int>& categorical,
+                                std::vector<int>& continuous) {
+    std::string missing;
+    std::string duplicate;
+    for (const std::string& name : names) {
+        const int field = dictionary->FindVariable(name);
+        if (field < 0) {
+            if (missing.empty())
+                missing = name;
+            continue;
+        }
+        std::vector<int>& list = IsCategorical(field) ? categorical : continuous;
+        if (Contains(list, field)) {
+            if (duplicate.empty())
+                duplicate = name;
+            continue;
+        }
+        list.push_back(field);
+    }
+    if (!missing.empty()) {
+        Fail(unknown,
+             std::string("the ") + what + " " + Quoted(missing) + " is not in the dictionary");
+    } else if (!duplicate.empty()) {
+        Fail(Code::DuplicateField,
+             std::string("the ") + what + " " + Quoted(duplicate) + " is named twice");
+    }
+}
+
+bool SettingsReader::IsCategorical(int field) const {
+    const VelXML_940::IVelVariable* variable = dictionary->GetVarAt(field);
+    const int kind = variable != nullptr ? variable->GetKind() : 0;
+    return kind == VelXML_940::kNumericCategorical || kind == VelXML_940::kStringCategorical;
+}
+
+bool SettingsReader::IsContinuous(int field) const {
+    const VelXML_940::IVelVariable* variable = dictionary->GetVarAt(field);
+    return variable != nullptr && variable->GetKind() == VelXML_940::kContinuous;
+}
+
+std::string SettingsReader::FieldName(int field) const {
+    std::string name;
+    if (const VelXML_940::IVelVariable* variable = dictionary->GetVarAt(field)) {
+        variable->GetName(name);
+    }
+    return name;
+}
+
+void SettingsReader::Use(int field) {
+    if (!Contains(used, field)) {
+        used.push_back(field);
+    }
+}
+
+void SettingsReader::Fail(long code, const std::string& message) {
+    status = Error(code);
+    status.SetMessage(message);
+}
+
+void SettingsReader::FailFromParser(long code, const std::string& message) {
+    const std::string& detail = parser->GetLastMessage();
+    Fail(code, detail.empty() ? message : message + ": " + detail);
+}
+
+}  // namespace KNN_800
