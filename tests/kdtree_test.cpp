@@ -30,7 +30,7 @@ using Hit = std::pair<double, int>;  // (distance, row)
 
 // Prepared data over in-memory rows; categories[c] is 0 for a continuous column.
 class Table {
-public:
+  public:
     Table(const std::vector<std::vector<double>>& values, const std::vector<int>& categories,
           int distMetric, int idColumn, int foldColumn = -1) {
         const int width = static_cast<int>(categories.size());
@@ -56,8 +56,8 @@ public:
         for (const std::vector<double>& row : values) {
             source.Add(row);
         }
-        preparation = std::make_unique<KNNDataPreparation>(&settings, &dictionary, nullptr,
-                                                           nullptr);
+        preparation =
+            std::make_unique<KNNDataPreparation>(&settings, &dictionary, nullptr, nullptr);
         EXPECT_FALSE(preparation->Run(source).IsError());
     }
     const std::vector<double*>& Rows() const { return preparation->Rows(); }
@@ -84,8 +84,8 @@ std::vector<Hit> TreeSearch(KNNKdTree& tree, const std::vector<double>& query, i
 
 // Every built case, distances summed in feature order, nearest first, ties by row.
 std::vector<Hit> Exhaustive(const KNNKdTree& tree, const Table& table,
-                            const std::vector<int>& features, const std::vector<double>& q,
-                            int K, bool includeSelf) {
+                            const std::vector<int>& features, const std::vector<double>& q, int K,
+                            bool includeSelf) {
     std::vector<Hit> all;
     const int id = table.settings.CaseIDVariable;
     for (int row : tree.CaseIndices()) {
@@ -116,7 +116,7 @@ std::vector<Hit> Exhaustive(const KNNKdTree& tree, const Table& table,
 // The search as defined: recursion over the built nodes, every coordinate through the metric
 // object, near child first, far child when the threshold is strictly above its bound.
 class RecursiveSearch {
-public:
+  public:
     RecursiveSearch(const KNNKdTree& tree, const Table& table, const std::vector<int>& features)
         : tree(tree), table(table) {
         for (int n = 0; n < tree.NodeCount(); ++n) {
@@ -159,7 +159,7 @@ public:
         return hits;
     }
 
-private:
+  private:
     bool Add(double d, int column, bool square, double& out) const {
         return tree.Metric()
             .Contribution(d, tree.Weights()[static_cast<size_t>(column)], square, &out)
@@ -427,25 +427,35 @@ TEST(KdTreeBuild, FoldLeftOutAlsoInColumnZeroAndWeightsKeptAcrossBuilds) {
 // Random continuous data have no ties, so the exhaustive search fixes the answer completely.
 TEST(KdTreeSearch, MatchesExhaustiveSearchOnContinuousData) {
     const std::vector<int> kinds{0, 0, 0, 0};
-    const std::vector<std::vector<double>> rows = RandomRows(40, kinds, 11, false);
-    for (int metric : {0, 1}) {
-        Table table(rows, kinds, metric, 3);
-        KNNKdTree tree(table.preparation.get());
-        const std::vector<std::vector<double>> weightSets{{1.0, 1.0, 1.0}, {0.3, 2.5, 0.0}};
-        for (const std::vector<double>& weights : weightSets) {
-            ASSERT_TRUE(tree.Build({2, 0, 1}, -1, &weights).IsOK());
-            RecursiveSearch recursive(tree, table, {2, 0, 1});
-            std::vector<std::vector<double>> queries(rows.begin(), rows.begin() + 8);
-            queries.push_back({3.0, -2.5, 0.1, -1});  // outside the data on two axes
-            queries.push_back({-4.0, 4.0, 9.0, -1});
-            for (const std::vector<double>& q : queries) {
-                for (int K = 1; K < 40; ++K) {
-                    for (bool self : {false, true}) {
-                        const std::vector<Hit> hits = TreeSearch(tree, q, K, self);
-                        ASSERT_EQ(hits, Exhaustive(tree, table, {2, 0, 1}, q, K, self))
-                            << "metric " << metric << " K " << K << " self " << self;
-                        ASSERT_EQ(hits, recursive.Run(q, K, self));
+    const std::vector<std::vector<double>> small = RandomRows(40, kinds, 11, false);
+    // One far-away case puts every search on the path that guards against overflow.
+    std::vector<std::vector<double>> far = small;
+    far[7][1] = 1e120;
+    for (const std::vector<std::vector<double>>& rows : {small, far}) {
+        for (int metric : {0, 1}) {
+            Table table(rows, kinds, metric, 3);
+            KNNKdTree tree(table.preparation.get());
+            const std::vector<std::vector<double>> weightSets{{1.0, 1.0, 1.0}, {0.3, 2.5, 0.0}};
+            for (const std::vector<double>& weights : weightSets) {
+                ASSERT_TRUE(tree.Build({2, 0, 1}, -1, &weights).IsOK());
+                RecursiveSearch recursive(tree, table, {2, 0, 1});
+                std::vector<std::vector<double>> queries(small.begin(), small.begin() + 8);
+                queries.push_back({3.0, -2.5, 0.1, -1});  // outside the data on two axes
+                queries.push_back({-4.0, 4.0, 9.0, -1});
+                for (const std::vector<double>& q : queries) {
+                    for (int K = 1; K < 40; ++K) {
+                        for (bool self : {false, true}) {
+                            const std::vector<Hit> hits = TreeSearch(tree, q, K, self);
+                            ASSERT_EQ(hits, Exhaustive(tree, table, {2, 0, 1}, q, K, self))
+                                << "metric " << metric << " K " << K << " self " << self;
+                            ASSERT_EQ(hits, recursive.Run(q, K, self));
+                        }
                     }
+                }
+                // So far out that all distances round alike: only the traversal fixes order.
+                const std::vector<double> remote{1e120, 0.2, -0.3, -1};
+                for (int K : {1, 6, 39}) {
+                    ASSERT_EQ(TreeSearch(tree, remote, K, false), recursive.Run(remote, K, false));
                 }
             }
         }
@@ -462,8 +472,8 @@ TEST(KdTreeSearch, TieHeavyMixedDataFollowsTheTraversalOrder) {
         Table table(rows, kinds, metric, 4);
         KNNKdTree tree(table.preparation.get());
         const std::vector<double> weights{0.5, 1.0, 3.0, 0.0};
-        for (const std::vector<double>* w : {static_cast<const std::vector<double>*>(nullptr),
-                                             &weights}) {
+        for (const std::vector<double>* w :
+             {static_cast<const std::vector<double>*>(nullptr), &weights}) {
             ASSERT_TRUE(tree.Build(features, -1, w).IsOK());
             RecursiveSearch recursive(tree, table, features);
             for (size_t i = 0; i < rows.size(); i += 7) {
@@ -552,8 +562,7 @@ TEST(KdTreeDisplay, PrintsTreeAndNullTree) {
         << text;
     EXPECT_NE(text.find("    ..Leaf n: 1\nNode Num: 2\nLeaves are: 1\n"), std::string::npos)
         << text;
-    EXPECT_NE(text.find("The leaves are: 0\nEnd of dump the entire leaves\n"),
-              std::string::npos);
+    EXPECT_NE(text.find("The leaves are: 0\nEnd of dump the entire leaves\n"), std::string::npos);
     EXPECT_NE(text.find("Tree status\n    Null tree.\n"), std::string::npos);
     EXPECT_EQ(tree.Search(std::vector<double>{0, 0}.data(), 1, true)->count, 0);
 }

@@ -117,20 +117,6 @@ TEST(CatSummary, ErrorRateIsOneMinusCorrectOverTrainingCases) {
     EXPECT_DOUBLE_EQ(summary.ErrorFromTotal(correct), 0.2);
 }
 
-TEST(ContSummary, MeanAndMedian) {
-    const Training even({4, 1, 3, 2});
-    const Training odd({5, 1, 3});
-    const Training skewed({10, 1, 2});
-    KNNContPredictionSummary median(0, 1, 1, &even.rows);
-    EXPECT_EQ(median.Predict(nullptr, even.All()), std::vector<double>{2.5});
-    KNNContPredictionSummary oddMedian(0, 1, 1, &odd.rows);
-    EXPECT_EQ(oddMedian.Predict(nullptr, odd.All()), std::vector<double>{3.0});
-    KNNContPredictionSummary skewedMedian(0, 1, 1, &skewed.rows);
-    EXPECT_EQ(skewedMedian.Predict(nullptr, skewed.All()), std::vector<double>{2.0});
-    KNNContPredictionSummary mean(0, 0, 1, &skewed.rows);
-    EXPECT_DOUBLE_EQ(mean.Predict(nullptr, skewed.All())[0], 13.0 / 3.0);
-}
-
 TEST(ContSummary, MedianMatchesTheSortedDefinition) {
     std::mt19937 generator(7);
     std::uniform_int_distribution<int> value(0, 5);  // small range: many duplicates
@@ -157,7 +143,7 @@ TEST(ContSummary, MedianMatchesTheSortedDefinition) {
     }
 }
 
-TEST(ContSummary, PredictAllKGivesEveryPrefix) {
+TEST(ContSummary, MeanAndMedianOfEveryPrefix) {
     const Training training({4, 1, 3, 2});
     NeighborList list = training.All();
     KNNContPredictionSummary mean(0, 0, 1, &training.rows);
@@ -170,6 +156,14 @@ TEST(ContSummary, PredictAllKGivesEveryPrefix) {
     KNNContPredictionSummary median(0, 1, 1, &training.rows);
     EXPECT_EQ(median.PredictAllK(nullptr, list), (std::vector<double>{4, 2.5, 3, 2.5}));
     EXPECT_EQ(list.count, 4);
+
+    // Predict gives the value for the whole list: median 3 of 5, 1, 3; mean 13 / 3 of 10, 1, 2.
+    const Training odd({5, 1, 3});
+    KNNContPredictionSummary oddMedian(0, 1, 1, &odd.rows);
+    EXPECT_EQ(oddMedian.Predict(nullptr, odd.All()), std::vector<double>{3.0});
+    const Training skewed({10, 1, 2});
+    KNNContPredictionSummary skewedMean(0, 0, 1, &skewed.rows);
+    EXPECT_DOUBLE_EQ(skewedMean.Predict(nullptr, skewed.All())[0], 13.0 / 3.0);
 }
 
 TEST(ContSummary, SquaredErrorsAddUpAndOverflowFails) {

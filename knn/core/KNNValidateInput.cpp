@@ -1,5 +1,7 @@
 #include "knn/core/KNNValidateInput.h"
 
+#include <algorithm>
+
 #include "VelDisplay.h"
 #include "knn/core/KNNWarning.h"
 #include "knn/core/StatusCodes.h"
@@ -87,6 +89,8 @@ void KNNValidateInput::AdjustK(int caseCount) {
     if (settings->IsAutoKSelection) {
         if (settings->MaxK > largest) {
             settings->MaxK = largest;
+            // So few cases that even MinK is too large: the range shrinks to the one K left.
+            settings->MinK = std::min(settings->MinK, largest);
             status = Warning(Code::MaxKReduced);
             KNNWarning::Instance().AddUnique(status);
         }

@@ -1,6 +1,5 @@
 #include "knn/data/KNNDataPreparation.h"
 
-#include <ctime>
 #include <string>
 
 #include "VelDisplay.h"
@@ -21,11 +20,6 @@ constexpr int kRecordsPerReport = 30000;
 // Rows reserved before the first record: enough for small data without regrowth, small
 // enough not to matter for a narrow table.
 constexpr size_t kInitialRows = 1024;
-
-// The processor clock in ticks of 1/1000 second.
-double ProcessorClock() {
-    return static_cast<double>(clock()) * 1000.0 / CLOCKS_PER_SEC;
-}
 
 }  // namespace
 
@@ -112,7 +106,7 @@ VelStatus KNNDataPreparation::ReadRecords(VelCommon_940::RecordSource& source) {
     KNNReporter* reporter = settings->Reporter();
     if (reporter != nullptr) {
         reporter->Reset();
-        reporter->SetStartTime(ProcessorClock());
+        reporter->SetStartTime(KNNReporter::Clock());
     }
     VelCommon_940::ProgressSink* sink = reporter != nullptr ? settings->Sink : nullptr;
     // Every record must have one value per field; a prepared variable reads its own column, so
@@ -147,7 +141,7 @@ VelStatus KNNDataPreparation::ReadRecords(VelCommon_940::RecordSource& source) {
             return Error(Code::Interrupted);
         }
         if (sink != nullptr && ++sinceReport == kRecordsPerReport) {
-            reporter->SetValues("cases", caseCount, ProcessorClock());
+            reporter->SetValues("cases", caseCount, KNNReporter::Clock());
             sink->Notify(reporter);
             sinceReport = 0;
         }

@@ -24,7 +24,9 @@ VelStatus KNNEuclideanDis::Contribution(double difference, double weight, bool s
     return VelStatus();
 }
 
-double KNNEuclideanDis::Finish(double sum, double factor) const { return std::sqrt(sum) * factor; }
+double KNNEuclideanDis::Finish(double sum, double factor) const {
+    return std::sqrt(sum) * factor;
+}
 
 double KNNEuclideanDis::AxisOffset(double a, double b, double weight) const {
     return std::sqrt(weight) * (a - b);
@@ -36,7 +38,9 @@ VelStatus KNNCityblockDis::Contribution(double difference, double weight, bool /
     return VelStatus();
 }
 
-double KNNCityblockDis::Finish(double sum, double factor) const { return sum * factor; }
+double KNNCityblockDis::Finish(double sum, double factor) const {
+    return sum * factor;
+}
 
 double KNNCityblockDis::AxisOffset(double a, double b, double weight) const {
     return (a - b) * weight;

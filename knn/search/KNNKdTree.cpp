@@ -146,8 +146,8 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         const double w = weights[static_cast<size_t>(column)];
         featureContinuous[j] = entries[j].continuous ? 1 : 0;
         featureWeight[j] = w;
-        featureFactor[j] = euclidean ? EuclideanMetric::AxisFactor(w)
-                                     : CityBlockMetric::AxisFactor(w);
+        featureFactor[j] =
+            euclidean ? EuclideanMetric::AxisFactor(w) : CityBlockMetric::AxisFactor(w);
         featureCategories[j] = entries[j].continuous ? 0 : categoricalColumns[cat++].second;
         maxCategories = std::max(maxCategories, featureCategories[j]);
         featureSlot[j] = static_cast<int>(j);
@@ -605,7 +605,7 @@ bool KNNKdTree::SearchKernel(const double* query, bool includeSelf) {
             double farBound;
             if (AllContinuous || (info & kCategoricalSplit) == 0) {
                 const double diff = qv - node.cut;
-                const bool highNear = diff * factor[j] >= 0.0;
+                const bool highNear = diff * factor[j] > 0.0;
                 nearChild = highNear ? node.ref : n + 1;
                 farChild = highNear ? n + 1 : node.ref;
                 double added;

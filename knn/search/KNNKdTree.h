@@ -18,7 +18,7 @@
 namespace KNN_800 {
 
 class KNNKdTree : public IKNNNearestNeighbor {
-public:
+  public:
     // A tree over the rows of `preparation` (not owned), with the metric, fold column and
     // case-identifier column of its settings.
     explicit KNNKdTree(KNNDataPreparation* preparation);
@@ -65,10 +65,10 @@ public:
     bool IsEuclidean() const { return euclidean; }
     const KNNDistance& Metric() const { return *metric; }
 
-private:
+  private:
     // One node of the flattened tree, in depth-first order (a split's low child follows it).
     struct FlatNode {
-        double cut;       // split: cut value in data units
+        double cut;        // split: cut value in data units
         double highBound;  // split: the cell's bounds on the split column, data units
         double lowBound;
         int32_t ref;   // split: position of the high child; leaf: first slot in caseIndex
@@ -124,7 +124,7 @@ private:
     double unbounded = 0.0;  // admission threshold of a list that is not full
 
     // Per feature position (hot data of the search and the build).
-    std::vector<int> featureSlot;       // first feature position with the same column
+    std::vector<int> featureSlot;  // first feature position with the same column
     std::vector<uint8_t> featureContinuous;
     std::vector<int> featureCategories;  // 0 for continuous features
     std::vector<double> featureWeight;

@@ -1,0 +1,424 @@
+#include "Cli.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "Component.h"
+#include "Csv.h"
+#include "Errors.h"
+#include "Init.h"
+#include "Interrupt.h"
+#include "Output.h"
+#include "Run.h"
+
+#ifndef KNN_EXAMPLES_DIR
+#define KNN_EXAMPLES_DIR ""
+#endif
+
+namespace knncli {
+
+namespace {
+
+constexpr const char* kVersion = "knn 1.0";
+
+constexpr const char* kMainHelp = R"(Usage: knn <command> [options]
+
+Builds k-nearest-neighbour models from CSV data and scores new records with them.
+
+Commands:
+  init   write a settings document inferred from a CSV file
+  run    build a model, print a summary, and optionally score new records
+  demo   build and score the bundled iris example
+  help   show the options of a command: knn help <command>
+
+Options:
+  -h, --help   show this help (after a command: that command's help)
+  --version    show the program's version
+
+Exit codes:
+  0    success
+  1    unexpected internal error
+  2    wrong command line
+  3    a data file cannot be read or does not fit the settings
+  4    the settings document cannot be read or is rejected
+  5    no model could be built from the data
+  6    scoring or writing the model document failed
+  7    the component library cannot be loaded
+  8    an output file cannot be written
+  130  interrupted by Ctrl-C (or a termination signal); no output file is left
+
+Example:
+  knn init --data iris.csv --target species --out iris.xml
+  knn run --settings iris.xml --data iris.csv --score new.csv --predictions out.csv
+)";
+
+constexpr const char* kInitHelp = R"(Usage: knn init --data DATA.csv --target NAME [--target NAME ...] [options]
+
+Writes a settings document whose dictionary is inferred from the data: numeric columns become
+continuous fields with the data's minimum and maximum as their declared range, other columns
+categorical fields with their values, sorted, as categories. Columns without any value, or
+with one value only, are left out of the predictors. Without --id (--focal) the document adds
+a field "_row" ("_focal") that `knn run` fills with the record number (the category 1).
+
+Options:
+  --data FILE          the CSV file to learn from (required)
+  --target NAME        a field to predict; repeat for several (required)
+  --id NAME            a numeric column that identifies each record
+  --focal NAME         a column that marks focal records
+  --predictors A,B,C   the predictors (default: every column that has no other role)
+  --exclude A,B        columns to leave out
+  --categorical A,B    numeric columns to treat as categories
+  --out FILE           where to write the document (default: standard output)
+  -h, --help           show this help
+
+Exit codes: 0 success, 2 wrong command line, 3 unusable data, 8 output not writable,
+130 interrupted.
+)";
+
+constexpr const char* kRunHelp = R"(Usage: knn run --settings S.xml --data DATA.csv [options]
+
+Builds a model from the training data and prints a summary: records read, valid cases, cases
+dropped and why, K and the features per target, warnings. Progress goes to standard error.
+
+Options:
+  --settings FILE      the settings document (required)
+  --data FILE          the training data, CSV with a header line (required)
+  --score FILE         records to score, CSV with a header line (needs --predictions)
+  --predictions FILE   where to write the predictions as CSV; "-" for standard output
+                       (the summary then goes to standard error)
+  --pmml FILE          write the model document
+  --library PATH       the component library (default: ../lib/libknn800.so beside the
+                       program's directory, then libknn800.so beside the program)
+  -q, --quiet          no progress output
+  -h, --help           show this help
+
+Output files appear only when complete; after an error or Ctrl-C none is left behind.
+
+Exit codes: 0 success, 2 wrong command line, 3 unusable data, 4 unusable settings,
+5 no model built, 6 scoring or model document failed, 7 library not loaded,
+8 output not writable, 130 interrupted.
+)";
+
+constexpr const char* kDemoHelp = R"(Usage: knn demo [--library PATH] [--quiet]
+
+Builds a model of iris species from the bundled example (examples/iris) and prints the
+predictions for a few new records. The commands it stands for are shown at the end.
+
+Options:
+  --library PATH   the component library (see knn run --help)
+  -q, --quiet      no progress output
+  -h, --help       show this help
+)";
+
+struct OptionSpec {
+    std::string name;
+    bool takesValue;
+    bool required;
+};
+
+using OptionValues = std::map<std::string, std::vector<std::string>>;
+
+[[noreturn]] void UsageError(const std::string& command, const std::string& message) {
+    const std::string help = command.empty() ? "knn --help" : "knn help " + command;
+    throw CliError(kExitUsage, message + " (see " + help + ")");
+}
+
+// Parses "--name value", "--name=value" and flags. "-h"/"--help" are handled by the caller.
+OptionValues ParseOptions(const std::string& command, const std::vector<std::string>& args,
+                          const std::vector<OptionSpec>& specs) {
+    OptionValues values;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (name == "-q") {
+            name = "--quiet";
+        }
+        if (name.rfind("--", 0) != 0) {
+            UsageError(command, "unexpected argument \"" + name + "\"");
+        }
+        const size_t equals = name.find('=');
+        if (equals != std::string::npos) {
+            inlineValue = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        const auto spec = std::find_if(specs.begin(), specs.end(), [&name](const OptionSpec& s) {
+            return "--" + s.name == name;
+        });
+        if (spec == specs.end()) {
+            UsageError(command, "unknown option " + name + " for knn " + command);
+        }
+        if (!spec->takesValue) {
+            if (inlineValue) {
+                UsageError(command, name + " takes no value");
+            }
+            values[spec->name].push_back("true");
+            continue;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                UsageError(command, name + " needs a value");
+            }
+            inlineValue = args[++i];
+        }
+        if (inlineValue->empty()) {
+            UsageError(command, name + " needs a value");
+        }
+        values[spec->name].push_back(*inlineValue);
+    }
+    for (const OptionSpec& spec : specs) {
+        if (spec.required && values.count(spec.name) == 0) {
+            UsageError(command, "--" + spec.name + " is required");
+        }
+    }
+    return values;
+}
+
+// The single value of an option; a repeated single-valued option is an error.
+std::string Single(const std::string& command, const OptionValues& values,
+                   const std::string& name) {
+    const auto it = values.find(name);
+    if (it == values.end()) {
+        return {};
+    }
+    if (it->second.size() > 1) {
+        UsageError(command, "--" + name + " is given more than once");
+    }
+    return it->second.front();
+}
+
+std::vector<std::string> All(const OptionValues& values, const std::string& name) {
+    const auto it = values.find(name);
+    return it == values.end() ? std::vector<std::string>{} : it->second;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty() || a == "-" || b == "-") {
+        return false;
+    }
+    std::error_code error;
+    return std::filesystem::weakly_canonical(a, error) ==
+           std::filesystem::weakly_canonical(b, error);
+}
+
+std::string TemporaryDirectory() {
+    std::error_code error;
+    std::string directory = std::filesystem::temp_directory_path(error).string();
+    if (error || directory.empty()) {
+        directory = "/tmp";
+    }
+    if (directory.back() != '/') {
+        directory.push_back('/');
+    }
+    return directory;
+}
+
+int Init(const std::vector<std::string>& args, std::ostream& err) {
+    const OptionValues values =
+        ParseOptions("init", args,
+                     {{"data", true, true},
+                      {"target", true, true},
+                      {"id", true, false},
+                      {"focal", true, false},
+                      {"predictors", true, false},
+                      {"exclude", true, false},
+                      {"categorical", true, false},
+                      {"out", true, false},
+                      {"quiet", false, false}});
+    InitOptions options;
+    options.data = Single("init", values, "data");
+    options.targets = All(values, "target");
+    options.id = Single("init", values, "id");
+    options.focal = Single("init", values, "focal");
+    options.predictors = All(values, "predictors");
+    options.exclude = All(values, "exclude");
+    options.categorical = All(values, "categorical");
+    options.tempDir = TemporaryDirectory();
+    std::string out = Single("init", values, "out");
+    if (out.empty()) {
+        out = "-";
+    }
+    if (SameFile(out, options.data)) {
+        UsageError("init", "--out would overwrite the data file " + options.data);
+    }
+
+    OutputFile file(out);
+    const InferredSettings inferred = InferSettings(options, InterruptRequested);
+    if (InterruptRequested()) {
+        throw CliError(kExitInterrupted, "interrupted; no output file was written");
+    }
+    file.Stream() << inferred.document;
+    file.Commit();
+    const bool quiet = values.count("quiet") > 0;
+    if (!quiet) {
+        for (const std::string& note : inferred.notes) {
+            err << "knn: note: " << note << '\n';
+        }
+        if (!file.IsStandardOutput()) {
+            err << "knn: settings written to " << out << '\n';
+        }
+    }
+    return kExitOk;
+}
+
+RunOptions ReadRunOptions(const OptionValues& values) {
+    RunOptions options;
+    options.settings = Single("run", values, "settings");
+    options.data = Single("run", values, "data");
+    options.pmml = Single("run", values, "pmml");
+    options.score = Single("run", values, "score");
+    options.predictions = Single("run", values, "predictions");
+    options.library = Single("run", values, "library");
+    options.quiet = values.count("quiet") > 0;
+    if (options.score.empty() != options.predictions.empty()) {
+        UsageError("run", options.score.empty() ? "--predictions needs --score"
+                                                : "--score needs --predictions");
+    }
+    if (options.pmml == "-" && options.predictions == "-") {
+        UsageError("run", "--pmml and --predictions cannot both write to standard output");
+    }
+    for (const std::string& output : {options.pmml, options.predictions}) {
+        for (const std::string& input : {options.settings, options.data, options.score}) {
+            if (SameFile(output, input)) {
+                UsageError("run", "the output " + output + " would overwrite the input " + input);
+            }
+        }
+    }
+    if (SameFile(options.pmml, options.predictions)) {
+        UsageError("run", "--pmml and --predictions name the same file");
+    }
+    return options;
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        bool terminal) {
+    const RunOptions options = ReadRunOptions(ParseOptions("run", args,
+                                                           {{"settings", true, true},
+                                                            {"data", true, true},
+                                                            {"pmml", true, false},
+                                                            {"score", true, false},
+                                                            {"predictions", true, false},
+                                                            {"library", true, false},
+                                                            {"quiet", false, false}}));
+    const bool toStandardOutput = options.predictions == "-" || options.pmml == "-";
+    RunModel(options, toStandardOutput ? err : out, err, terminal);
+    return kExitOk;
+}
+
+int Demo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         bool terminal) {
+    const OptionValues values =
+        ParseOptions("demo", args, {{"library", true, false}, {"quiet", false, false}});
+    std::string examples;
+    for (const std::string& location : ExampleLocations()) {
+        if (std::filesystem::exists(location + "/iris/iris.xml")) {
+            examples = location;
+            break;
+        }
+    }
+    if (examples.empty()) {
+        throw CliError(kExitData, "cannot find the bundled examples (looked in " +
+                                      ExampleLocations().front() + ")");
+    }
+    RunOptions options;
+    options.settings = examples + "/iris/iris.xml";
+    options.data = examples + "/iris/iris.csv";
+    options.score = examples + "/iris/NEW.csv";
+    options.predictions = "-";
+    options.library = Single("demo", values, "library");
+    options.quiet = values.count("quiet") > 0;
+
+    out << "knn demo: a nearest-neighbour model of iris species, used to classify new flowers\n\n";
+    out.flush();
+    RunModel(options, out, err, terminal);
+    out << "\nThe same by hand:\n  knn run --settings " << options.settings << " \\\n"
+        << "          --data " << options.data << " \\\n"
+        << "          --score " << options.score << " --predictions predictions.csv\n";
+    return kExitOk;
+}
+
+const char* HelpFor(const std::string& command) {
+    if (command == "init") return kInitHelp;
+    if (command == "run") return kRunHelp;
+    if (command == "demo") return kDemoHelp;
+    return nullptr;
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& a) { return a == "-h" || a == "--help"; });
+}
+
+}  // namespace
+
+std::vector<std::string> ExampleLocations() {
+    std::vector<std::string> locations{
+        (std::filesystem::path(ProgramDirectory()).parent_path() / "share" / "knn" / "examples")
+            .string()};
+    if (std::string(KNN_EXAMPLES_DIR).size() > 0) {
+        locations.emplace_back(KNN_EXAMPLES_DIR);
+    }
+    return locations;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool errIsTerminal) {
+    try {
+        if (args.empty()) {
+            err << kMainHelp;
+            return kExitUsage;
+        }
+        const std::string& command = args.front();
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (command == "-h" || command == "--help") {
+            out << kMainHelp;
+            return kExitOk;
+        }
+        if (command == "--version") {
+            out << kVersion << '\n';
+            return kExitOk;
+        }
+        if (command == "help") {
+            if (rest.empty()) {
+                out << kMainHelp;
+                return kExitOk;
+            }
+            const char* help = HelpFor(rest.front());
+            if (help == nullptr) {
+                UsageError("", "unknown command \"" + rest.front() + "\"");
+            }
+            out << help;
+            return kExitOk;
+        }
+        const char* help = HelpFor(command);
+        if (help == nullptr) {
+            UsageError("", "unknown command \"" + command + "\"");
+        }
+        if (WantsHelp(rest)) {
+            out << help;
+            return kExitOk;
+        }
+        if (command == "init") {
+            return Init(rest, err);
+        }
+        if (command == "run") {
+            return Run(rest, out, err, errIsTerminal);
+        }
+        return Demo(rest, out, err, errIsTerminal);
+    } catch (const CliError& e) {
+        err << "knn: " << (e.Code() == kExitInterrupted ? "" : "error: ") << e.what() << '\n';
+        return e.Code();
+    } catch (const CsvError& e) {
+        err << "knn: error: " << e.what() << '\n';
+        return kExitData;
+    } catch (const std::bad_alloc&) {
+        err << "knn: error: out of memory\n";
+        return kExitInternal;
+    } catch (const std::exception& e) {
+        err << "knn: internal error: " << e.what() << '\n';
+        return kExitInternal;
+    }
+}
+
+}  // namespace knncli

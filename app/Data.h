@@ -1,0 +1,67 @@
+// Turns a CSV file into records for the component: the header maps columns to dictionary
+// fields by name, each cell becomes a number (continuous field) or a category code
+// (categorical field), and cases that the component will drop are counted with their reason.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Settings.h"
+
+namespace knncli {
+
+// Why a record is not a valid case: the first used field, in dictionary order, whose value
+// cannot be used.
+struct DropReason {
+    enum Kind { kMissingValue, kUnknownCategory } kind;
+    int field;
+    bool operator<(const DropReason& other) const {
+        return std::pair(kind, field) < std::pair(other.kind, other.field);
+    }
+};
+
+struct LoadedData {
+    std::string file;
+    int width = 0;                 // values per record: the dictionary's size
+    std::vector<double> values;    // one record after another
+    std::vector<long> lines;       // line on which each record starts
+    long validCases = 0;           // records with a usable value in every used field
+    std::map<DropReason, long> dropped;
+    // Up to three distinct unknown category texts per field, to show in messages.
+    std::map<int, std::vector<std::string>> unknownExamples;
+    // Values of used continuous fields that lie outside the declared range, per field.
+    std::map<int, long> outOfRange;
+    // (record, field) of every cell whose text is not a category of its field.
+    std::set<std::pair<long, int>> unknownCells;
+    bool caseIdFromRecordNumber = false;  // the identifier column is absent
+    bool focalSupplied = false;           // the focal column is absent
+
+    long Records() const { return static_cast<long>(lines.size()); }
+    const double* Record(long index) const {
+        return values.data() + static_cast<size_t>(index) * static_cast<size_t>(width);
+    }
+};
+
+enum class DataRole {
+    // Training data: every dictionary field needs a column, except the case identifier (then
+    // the record number 1, 2, ...) and the focal field (then its first category).
+    kTraining,
+    // Records to score: only the features need a column; an absent identifier is left
+    // missing, so that a new record may find a training case at distance 0.
+    kScoring,
+};
+
+// Reads `path`. Throws CsvError for anything in the file that does not fit the settings
+// (naming file, line and column), CliError when the file cannot be opened, and
+// CliError(kExitInterrupted) when `interrupted` returns true while reading.
+LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, DataRole role,
+                    const std::function<bool()>& interrupted);
+
+// Human-readable reason, e.g. "missing value in field \"age\"".
+std::string DescribeDropReason(const DropReason& reason, const AnalysisSettings& settings);
+
+}  // namespace knncli

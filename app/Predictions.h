@@ -1,0 +1,44 @@
+// Scoring results: decoding the component's per-target result vectors and writing them as CSV.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Settings.h"
+
+namespace knncli {
+
+// The targets in the order of the component's results: categorical targets first, then
+// continuous ones, each group in the order of the settings document.
+std::vector<int> ResultOrder(const AnalysisSettings& settings);
+
+// One per-target result vector taken apart. Its layout, with n neighbours: n identifiers,
+// n distances, the predictions, n case labels. The predictions are, for a categorical target
+// with m categories, m probabilities and then the predicted category for k = 1 ... n; for a
+// continuous target the predicted value for k = 1 ... n; nothing without a target.
+struct TargetResult {
+    std::vector<double> ids;
+    std::vector<double> distances;
+    std::vector<double> probabilities;
+    std::vector<double> predictions;  // the last one is for the model's full K
+    std::vector<double> labels;
+};
+
+// `categories`: m for a categorical target, 0 for a continuous one, -1 without a target.
+// False when the vector's size fits no such layout.
+bool DecodeResult(const std::vector<double>& values, int categories, TargetResult& result);
+
+struct ScoredRecord {
+    std::string id;                     // as it is written in the output
+    std::vector<TargetResult> results;  // empty when the record could not be scored
+};
+
+// Writes one line per record: the identifier; per target the prediction for the full K (the
+// category text for a categorical target, then the probability of each category); then the
+// neighbours' identifiers and distances (and case labels when the settings name a label field).
+// With several targets the prediction and neighbour columns carry the target's name.
+void WritePredictions(std::ostream& out, const AnalysisSettings& settings,
+                      const std::string& idColumn, const std::vector<ScoredRecord>& records);
+
+}  // namespace knncli

@@ -1,0 +1,376 @@
+#include "Run.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "Component.h"
+#include "Csv.h"
+#include "Data.h"
+#include "Errors.h"
+#include "Interrupt.h"
+#include "Messages.h"
+#include "Output.h"
+#include "Predictions.h"
+#include "Progress.h"
+#include "Settings.h"
+#include "VelMV.h"
+
+namespace knncli {
+
+namespace {
+
+using VelCommon_940::VelMV;
+using VelCommon_940::VelStatus;
+
+// Hands the records of a loaded CSV file to the component, as often as it asks.
+class MemorySource : public VelCommon_940::RecordSource {
+public:
+    explicit MemorySource(const LoadedData& data) : data_(data) {}
+    bool Reset() override {
+        next_ = 0;
+        return true;
+    }
+    const VelCommon_940::Record* Next() override {
+        if (next_ >= data_.Records()) {
+            return nullptr;
+        }
+        const double* row = data_.Record(next_++);
+        record_.Values().assign(row, row + data_.width);
+        return &record_;
+    }
+
+private:
+    const LoadedData& data_;
+    long next_ = 0;
+    VelCommon_940::Record record_;
+};
+
+struct AlgorithmDeleter {
+    void operator()(VelCommon_940::IVelAlgorithm* algorithm) const { delete algorithm; }
+};
+using Algorithm = std::unique_ptr<VelCommon_940::IVelAlgorithm, AlgorithmDeleter>;
+
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+std::string JoinNames(const AnalysisSettings& settings, const std::vector<int>& fields) {
+    std::string text;
+    for (const int field : fields) {
+        text += (text.empty() ? "" : ", ") + settings.FieldName(field);
+    }
+    return text.empty() ? "none" : text;
+}
+
+[[noreturn]] void Interrupted() {
+    throw CliError(kExitInterrupted, "interrupted; no output file was written");
+}
+
+// A copy of a record in which the targets are missing: the component is asked for them, and
+// a known target value must not count as an observed outcome of a prediction.
+VelCommon_940::Record WithoutTargets(const AnalysisSettings& settings, const double* row,
+                                     int width) {
+    VelCommon_940::Record record(std::vector<double>(row, row + width));
+    for (const int target : settings.targets) {
+        record.Values()[static_cast<size_t>(target)] =
+            settings.IsCategorical(target) ? -1.0 : VelMV::Missing();
+    }
+    return record;
+}
+
+bool IsValidCase(const AnalysisSettings& settings, const double* row) {
+    return std::all_of(settings.usedFields.begin(), settings.usedFields.end(), [&](int field) {
+        const double value = row[field];
+        return settings.IsCategorical(field) ? value >= 0.0 : !VelMV::IsMissing(value);
+    });
+}
+
+// The number of neighbours each result of the model holds, learned by scoring the first valid
+// training case; empty when that fails.
+std::vector<size_t> NeighbourCounts(VelCommon_940::IVelAlgorithm& algorithm,
+                                    const AnalysisSettings& settings, const LoadedData& data) {
+    const std::vector<int> order = ResultOrder(settings);
+    for (long i = 0; i < data.Records(); ++i) {
+        if (!IsValidCase(settings, data.Record(i))) {
+            continue;
+        }
+        std::vector<std::vector<double>> results;
+        if (!algorithm.Score(WithoutTargets(settings, data.Record(i), data.width), nullptr, results)
+                 .IsOK()) {
+            return {};
+        }
+        std::vector<size_t> counts;
+        for (size_t r = 0; r < results.size(); ++r) {
+            const int categories = r < order.size() ? settings.CategoryCount(order[r]) : -1;
+            TargetResult decoded;
+            if (!DecodeResult(results[r], categories, decoded)) {
+                return {};
+            }
+            counts.push_back(decoded.ids.size());
+        }
+        return counts;
+    }
+    return {};
+}
+
+void PrintDropped(std::ostream& out, const std::map<DropReason, long>& dropped,
+                  const LoadedData& data, const AnalysisSettings& settings) {
+    for (const auto& [reason, count] : dropped) {
+        out << "      " << count << "  " << DescribeDropReason(reason, settings);
+        const auto examples = data.unknownExamples.find(reason.field);
+        if (reason.kind == DropReason::kUnknownCategory && examples != data.unknownExamples.end()) {
+            std::string list;
+            for (const std::string& text : examples->second) {
+                list += (list.empty() ? "" : ", ") + Quote(text);
+            }
+            out << " (for example " << list << ")";
+        }
+        out << '\n';
+    }
+}
+
+std::string DataContext(const LoadedData& data, const AnalysisSettings& settings) {
+    std::ostringstream text;
+    text << data.file << " has " << data.Records() << " records, of which " << data.validCases
+         << " are valid cases";
+    if (!data.dropped.empty()) {
+        text << "; dropped:\n";
+        PrintDropped(text, data.dropped, data, settings);
+    }
+    std::string context = text.str();
+    while (!context.empty() && context.back() == '\n') {
+        context.pop_back();
+    }
+    return context;
+}
+
+void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSettings& settings,
+                  const LoadedData& data, const std::vector<size_t>& neighbours,
+                  const std::vector<VelStatus>& warnings) {
+    out << "Model built from " << options.data << " with the settings " << options.settings
+        << '\n';
+    out << "  records read    " << data.Records() << '\n';
+    out << "  valid cases     " << data.validCases << '\n';
+    out << "  cases dropped   " << data.Records() - data.validCases << '\n';
+    PrintDropped(out, data.dropped, data, settings);
+    if (data.caseIdFromRecordNumber && settings.caseId >= 0) {
+        out << "  identifier      the record number (the data have no column "
+            << Quote(settings.FieldName(settings.caseId)) << ")\n";
+    }
+
+    std::string features = JoinNames(settings, settings.specifiedFeatures.empty()
+                                                   ? settings.features
+                                                   : settings.specifiedFeatures);
+    if (settings.featureSelection && settings.specifiedFeatures.empty()) {
+        features = "chosen by forward selection from " + features;
+    }
+    if (settings.featureWeights) {
+        features += " (weighted by importance)";
+    }
+    const std::vector<int> order = ResultOrder(settings);
+    for (size_t r = 0; r < std::max<size_t>(order.size(), 1); ++r) {
+        if (r < order.size()) {
+            const int target = order[r];
+            out << "Target " << Quote(settings.FieldName(target));
+            if (settings.IsCategorical(target)) {
+                out << " (categorical, " << settings.CategoryCount(target) << " categories)";
+            } else {
+                out << " (continuous)";
+            }
+        } else {
+            out << "Neighbours only (no target)";
+        }
+        out << ": K = " << (r < neighbours.size() ? std::to_string(neighbours[r]) : "unknown");
+        if (settings.autoK && !order.empty()) {
+            out << " (chosen between " << settings.minK << " and " << settings.maxK << ")";
+        }
+        out << "\n  features: " << features << '\n';
+    }
+
+    if (!warnings.empty()) {
+        out << "Warnings:\n";
+        for (const VelStatus& warning : warnings) {
+            out << "  - " << DescribeStatus(warning, &settings) << '\n';
+        }
+    }
+    if (!data.outOfRange.empty()) {
+        out << "Notes:\n";
+        for (const auto& [field, count] : data.outOfRange) {
+            out << "  - " << count << (count == 1 ? " value" : " values") << " of the field "
+                << Quote(settings.FieldName(field))
+                << " lie outside its declared range; rescaling puts them beyond -1 ... 1\n";
+        }
+    }
+}
+
+void WriteModelDocument(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& file,
+                        const AnalysisSettings& settings) {
+    VelCommon_940::ExportOptions exportOptions;
+    exportOptions.utf8 = true;
+    exportOptions.applicationName = "knn";
+    exportOptions.applicationVersion = "1.0";
+    const VelStatus status = algorithm.Export(file.Stream(), &exportOptions);
+    if (InterruptRequested() || status.GetErrorCode() == 1) {
+        Interrupted();
+    }
+    if (status.IsError()) {
+        throw CliError(kExitModelUse, "cannot write the model document " + file.Path() + ": " +
+                                          DescribeStatus(status, &settings));
+    }
+    file.Commit();
+}
+
+void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& options,
+               const AnalysisSettings& settings, OutputFile& file, std::ostream& summary,
+               ConsoleProgress& progress) {
+    progress.Step("reading " + options.score);
+    const LoadedData data =
+        LoadData(options.score, settings, DataRole::kScoring, InterruptRequested);
+    progress.Step("scoring " + std::to_string(data.Records()) + " records");
+    const std::vector<int> order = ResultOrder(settings);
+
+    std::vector<ScoredRecord> records;
+    std::map<std::string, long> failures;
+    for (long i = 0; i < data.Records(); ++i) {
+        if (InterruptRequested()) {
+            Interrupted();
+        }
+        const double* row = data.Record(i);
+        ScoredRecord scored;
+        if (data.caseIdFromRecordNumber || settings.caseId < 0) {
+            scored.id = std::to_string(i + 1);
+        } else if (!VelMV::IsMissing(row[settings.caseId])) {
+            scored.id = FormatNumber(row[settings.caseId]);
+        }
+        std::vector<std::vector<double>> results;
+        const VelStatus status =
+            algorithm.Score(WithoutTargets(settings, row, data.width), nullptr, results);
+        if (status.IsError()) {
+            const long field = status.GetDiscreteDatum(0);
+            std::string reason;
+            if (status.GetErrorCode() == 200049 && field >= 0) {
+                const bool unknown = data.unknownCells.count({i, static_cast<int>(field)}) > 0;
+                reason = DescribeDropReason(
+                    {unknown ? DropReason::kUnknownCategory : DropReason::kMissingValue,
+                     static_cast<int>(field)},
+                    settings);
+            } else {
+                reason = DescribeStatus(status, &settings);
+            }
+            ++failures[reason];
+        } else {
+            for (size_t r = 0; r < results.size(); ++r) {
+                const int categories = r < order.size() ? settings.CategoryCount(order[r]) : -1;
+                TargetResult decoded;
+                if (!DecodeResult(results[r], categories, decoded)) {
+                    throw CliError(kExitModelUse, "the component returned a scoring result of " +
+                                                      std::to_string(results[r].size()) +
+                                                      " values, which fits no known layout");
+                }
+                scored.results.push_back(std::move(decoded));
+            }
+        }
+        records.push_back(std::move(scored));
+    }
+    const std::string idColumn =
+        settings.caseId >= 0 ? settings.FieldName(settings.caseId) : "record";
+    WritePredictions(file.Stream(), settings, idColumn, records);
+    if (InterruptRequested()) {
+        Interrupted();
+    }
+    progress.Finish();
+    file.Commit();
+
+    long failed = 0;
+    for (const auto& entry : failures) {
+        failed += entry.second;
+    }
+    summary << "Scored " << data.Records() - failed << " of " << data.Records() << " records of "
+            << options.score << "; predictions "
+            << (file.IsStandardOutput() ? "written above" : "written to " + options.predictions)
+            << '\n';
+    if (failed > 0) {
+        summary << "  " << failed << (failed == 1 ? " record" : " records")
+                << " could not be scored (their prediction cells are empty):\n";
+        for (const auto& [reason, count] : failures) {
+            summary << "      " << count << "  " << reason << '\n';
+        }
+    }
+}
+
+}  // namespace
+
+void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& progressStream,
+              bool terminal) {
+    const AnalysisSettings settings = LoadSettings(options.settings);
+    ComponentLibrary library(options.library);
+
+    std::istringstream document(settings.text);
+    Algorithm algorithm(library.Factory().CreateVelAlgorithm(document));
+    const VelStatus created = library.Factory().GetStatus();
+    if (algorithm == nullptr) {
+        throw CliError(kExitSettings, "the settings " + options.settings +
+                                          " cannot be used: " + DescribeStatus(created, &settings));
+    }
+    std::vector<VelStatus> warnings;
+    if (created.IsWarning()) {
+        warnings.push_back(created);
+    }
+
+    // Outputs are opened first, so that an unwritable path is reported before the work.
+    std::unique_ptr<OutputFile> pmml;
+    std::unique_ptr<OutputFile> predictions;
+    if (!options.pmml.empty()) {
+        pmml = std::make_unique<OutputFile>(options.pmml);
+    }
+    if (!options.predictions.empty()) {
+        predictions = std::make_unique<OutputFile>(options.predictions);
+    }
+
+    ConsoleProgress progress(progressStream, terminal, options.quiet);
+    SignalInterruptChecker checker;
+    algorithm->SetProgressSink(&progress);
+    algorithm->SetInterruptChecker(&checker);
+
+    progress.Step("reading " + options.data);
+    const LoadedData data = LoadData(options.data, settings, DataRole::kTraining,
+                                     InterruptRequested);
+    if (data.Records() == 0) {
+        throw CliError(kExitData, options.data + " has a header but no records");
+    }
+    progress.SetExpectedCases(data.validCases);
+    progress.Step("building the model from " + std::to_string(data.Records()) + " records");
+    MemorySource source(data);
+    const VelStatus built = algorithm->Build(source);
+    progress.Finish();
+    if (InterruptRequested() || built.GetErrorCode() == 1) {
+        Interrupted();
+    }
+    if (built.IsError()) {
+        throw CliError(kExitBuild, "no model could be built: " +
+                                       DescribeStatus(built, &settings) + "\n  " +
+                                       DataContext(data, settings));
+    }
+    if (const std::vector<VelStatus>* list = algorithm->GetWarnings()) {
+        for (const VelStatus& warning : *list) {
+            if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+                warnings.push_back(warning);
+            }
+        }
+    }
+
+    PrintSummary(summary, options, settings, data, NeighbourCounts(*algorithm, settings, data),
+                 warnings);
+
+    if (pmml != nullptr) {
+        progress.Step("writing the model document " + options.pmml);
+        WriteModelDocument(*algorithm, *pmml, settings);
+        progress.Finish();
+        summary << "Model document written to " << options.pmml << '\n';
+    }
+    if (predictions != nullptr) {
+        ScoreFile(*algorithm, options, settings, *predictions, summary, progress);
+    }
+}
+
+}  // namespace knncli

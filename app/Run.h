@@ -1,0 +1,26 @@
+// The "run" command: build a model from training data, report on it, and optionally write
+// the model document and score new records.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace knncli {
+
+struct RunOptions {
+    std::string settings;
+    std::string data;
+    std::string pmml;         // empty: no model document
+    std::string score;        // empty: nothing to score
+    std::string predictions;  // "-" for standard output
+    std::string library;      // empty: the default locations
+    bool quiet = false;       // no progress
+};
+
+// Runs the whole command. `summary` receives the report on the model (and the predictions
+// when they go to standard output, after the report); `progress` the progress lines and
+// `terminal` tells whether it is a terminal. Throws CliError or CsvError.
+void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& progress,
+              bool terminal);
+
+}  // namespace knncli
