@@ -54,7 +54,8 @@ Example:
   knn run --settings iris.xml --data iris.csv --score new.csv --predictions out.csv
 )";
 
-constexpr const char* kInitHelp = R"(Usage: knn init --data DATA.csv --target NAME [--target NAME ...] [options]
+constexpr const char* kInitHelp =
+    R"(Usage: knn init --data DATA.csv --target NAME [--target NAME ...] [options]
 
 Writes a settings document whose dictionary is inferred from the data: numeric columns become
 continuous fields with the data's minimum and maximum as their declared range, other columns
@@ -71,6 +72,7 @@ Options:
   --exclude A,B        columns to leave out
   --categorical A,B    numeric columns to treat as categories
   --out FILE           where to write the document (default: standard output)
+  -q, --quiet          no notes on standard error
   -h, --help           show this help
 
 Exit codes: 0 success, 2 wrong command line, 3 unusable data, 8 output not writable,
@@ -88,7 +90,7 @@ Options:
   --score FILE         records to score, CSV with a header line (needs --predictions)
   --predictions FILE   where to write the predictions as CSV; "-" for standard output
                        (the summary then goes to standard error)
-  --pmml FILE          write the model document
+  --pmml FILE          write the model document (PMML 4.3)
   --library PATH       the component library (default: ../lib/libknn800.so beside the
                        program's directory, then libknn800.so beside the program)
   -q, --quiet          no progress output
@@ -112,7 +114,7 @@ Options:
   -h, --help       show this help
 )";
 
-struct OptionSpec {
+struct OptionDef {
     std::string name;
     bool takesValue;
     bool required;
@@ -127,7 +129,7 @@ using OptionValues = std::map<std::string, std::vector<std::string>>;
 
 // Parses "--name value", "--name=value" and flags. "-h"/"--help" are handled by the caller.
 OptionValues ParseOptions(const std::string& command, const std::vector<std::string>& args,
-                          const std::vector<OptionSpec>& specs) {
+                          const std::vector<OptionDef>& known) {
     OptionValues values;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -143,17 +145,17 @@ OptionValues ParseOptions(const std::string& command, const std::vector<std::str
             inlineValue = name.substr(equals + 1);
             name.resize(equals);
         }
-        const auto spec = std::find_if(specs.begin(), specs.end(), [&name](const OptionSpec& s) {
+        const auto option = std::find_if(known.begin(), known.end(), [&name](const OptionDef& s) {
             return "--" + s.name == name;
         });
-        if (spec == specs.end()) {
+        if (option == known.end()) {
             UsageError(command, "unknown option " + name + " for knn " + command);
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (inlineValue) {
                 UsageError(command, name + " takes no value");
             }
-            values[spec->name].push_back("true");
+            values[option->name].push_back("true");
             continue;
         }
         if (!inlineValue) {
@@ -165,11 +167,11 @@ OptionValues ParseOptions(const std::string& command, const std::vector<std::str
         if (inlineValue->empty()) {
             UsageError(command, name + " needs a value");
         }
-        values[spec->name].push_back(*inlineValue);
+        values[option->name].push_back(*inlineValue);
     }
-    for (const OptionSpec& spec : specs) {
-        if (spec.required && values.count(spec.name) == 0) {
-            UsageError(command, "--" + spec.name + " is required");
+    for (const OptionDef& option : known) {
+        if (option.required && values.count(option.name) == 0) {
+            UsageError(command, "--" + option.name + " is required");
         }
     }
     return values;
@@ -215,17 +217,16 @@ std::string TemporaryDirectory() {
 }
 
 int Init(const std::vector<std::string>& args, std::ostream& err) {
-    const OptionValues values =
-        ParseOptions("init", args,
-                     {{"data", true, true},
-                      {"target", true, true},
-                      {"id", true, false},
-                      {"focal", true, false},
-                      {"predictors", true, false},
-                      {"exclude", true, false},
-                      {"categorical", true, false},
-                      {"out", true, false},
-                      {"quiet", false, false}});
+    const OptionValues values = ParseOptions("init", args,
+                                             {{"data", true, true},
+                                              {"target", true, true},
+                                              {"id", true, false},
+                                              {"focal", true, false},
+                                              {"predictors", true, false},
+                                              {"exclude", true, false},
+                                              {"categorical", true, false},
+                                              {"out", true, false},
+                                              {"quiet", false, false}});
     InitOptions options;
     options.data = Single("init", values, "data");
     options.targets = All(values, "target");
@@ -291,8 +292,7 @@ RunOptions ReadRunOptions(const OptionValues& values) {
     return options;
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        bool terminal) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
     const RunOptions options = ReadRunOptions(ParseOptions("run", args,
                                                            {{"settings", true, true},
                                                             {"data", true, true},
@@ -326,6 +326,9 @@ int Demo(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     options.data = examples + "/iris/iris.csv";
     options.score = examples + "/iris/NEW.csv";
     options.predictions = "-";
+    options.digits = 4;
+    options.heading = "\nPredictions for the new flowers in " + options.score +
+                      " (record, predicted species, probabilities, nearest training records):";
     options.library = Single("demo", values, "library");
     options.quiet = values.count("quiet") > 0;
 
@@ -339,9 +342,12 @@ int Demo(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 }
 
 const char* HelpFor(const std::string& command) {
-    if (command == "init") return kInitHelp;
-    if (command == "run") return kRunHelp;
-    if (command == "demo") return kDemoHelp;
+    if (command == "init")
+        return kInitHelp;
+    if (command == "run")
+        return kRunHelp;
+    if (command == "demo")
+        return kDemoHelp;
     return nullptr;
 }
 

@@ -31,8 +31,8 @@ ComponentLibrary::ComponentLibrary(const std::string& path) : path_(path) {
         }
         if (path_.empty()) {
             throw CliError(kExitLibrary, std::string("cannot find the component library ") +
-                                             kComponentFileName + " (looked for " +
-                                             locations[0] + " and " + locations[1] +
+                                             kComponentFileName + " (looked for " + locations[0] +
+                                             " and " + locations[1] +
                                              "); name it with --library PATH");
         }
     }
@@ -45,12 +45,13 @@ ComponentLibrary::ComponentLibrary(const std::string& path) : path_(path) {
                                          (reason != nullptr ? reason : "unknown reason"));
     }
     dlerror();
-    auto entry = reinterpret_cast<VelCommon_940::GetVelFactoryFunction>(
-        dlsym(handle_, "GetVelFactory"));
+    auto entry =
+        reinterpret_cast<VelCommon_940::GetVelFactoryFunction>(dlsym(handle_, "GetVelFactory"));
     if (entry == nullptr) {
         dlclose(handle_);
-        throw CliError(kExitLibrary, path_ + " has no GetVelFactory; it is not a component "
-                                             "library");
+        throw CliError(kExitLibrary, path_ +
+                                         " has no GetVelFactory; it is not a component "
+                                         "library");
     }
     factory_.reset(entry());
     if (factory_ == nullptr) {

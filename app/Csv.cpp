@@ -63,7 +63,8 @@ std::string Describe(int c) {
 }  // namespace
 
 CsvError::CsvError(const std::string& file, long line, int column, const std::string& message)
-    : std::runtime_error(file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+    : std::runtime_error(file + ":" + std::to_string(line) + ":" +
+                         (column > 0 ? std::to_string(column) + ":" : std::string()) + " " +
                          message),
       file_(file),
       line_(line),
@@ -73,9 +74,13 @@ CsvError::CsvError(const std::string& file, long line, int column, const std::st
 CsvReader::CsvReader(std::istream& in, std::string fileName)
     : in_(in), fileName_(std::move(fileName)) {}
 
-int CsvReader::Get() { return in_.rdbuf()->sbumpc(); }
+int CsvReader::Get() {
+    return in_.rdbuf()->sbumpc();
+}
 
-int CsvReader::Peek() { return in_.rdbuf()->sgetc(); }
+int CsvReader::Peek() {
+    return in_.rdbuf()->sgetc();
+}
 
 void CsvReader::SkipByteOrderMark() {
     const int first = Peek();
@@ -202,6 +207,26 @@ std::vector<std::string> ReadHeader(CsvReader& reader) {
     return names;
 }
 
+std::string Quoted(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xF];
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out + "\"";
+}
+
 std::string_view Trim(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) {
@@ -258,9 +283,11 @@ std::string CsvQuote(const std::string& text) {
     return quoted;
 }
 
-std::string FormatNumber(double value) {
+std::string FormatNumber(double value, int digits) {
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto result = digits > 0 ? std::to_chars(buffer, buffer + sizeof buffer, value,
+                                                   std::chars_format::general, digits)
+                                   : std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
 }
 

@@ -12,8 +12,9 @@
 
 namespace knncli {
 
-// A problem in an input file; what() reads "FILE:LINE:COLUMN: message" (the column is the
-// field's position in its record, counted from 1; 0 when the problem is not in one field).
+// A problem in an input file; what() reads "FILE:LINE:COLUMN: message", where the column is
+// the field's position in its record, counted from 1 ("FILE:LINE: message" when the problem
+// is not in one field, column 0).
 class CsvError : public std::runtime_error {
 public:
     CsvError(const std::string& file, long line, int column, const std::string& message);
@@ -75,11 +76,15 @@ std::optional<double> ParseNumber(std::string_view text);
 // A field quoted for output when it holds a comma, quote, line break or outer blank.
 std::string CsvQuote(const std::string& text);
 
-// The shortest text that reads back as `value`, in the C locale ("5", "0.25", "1e-07").
-std::string FormatNumber(double value);
+// The shortest text that reads back as `value`, in the C locale ("5", "0.25", "1e-07"); with
+// `digits` > 0, rounded to that many significant digits.
+std::string FormatNumber(double value, int digits = 0);
 
 // Joins already quoted fields into one output line, without the line end.
 std::string CsvLine(const std::vector<std::string>& fields);
+
+// `text` in double quotes for a message, with control characters made visible ("a\\r").
+std::string Quoted(std::string_view text);
 
 // `text` with surrounding blanks (spaces and tabs) removed.
 std::string_view Trim(std::string_view text);

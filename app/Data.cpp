@@ -35,7 +35,9 @@ struct FieldSource {
     double max = DBL_MAX;
 };
 
-double MissingFor(const FieldSource& source) { return source.categorical ? -1.0 : VelMV::Missing(); }
+double MissingFor(const FieldSource& source) {
+    return source.categorical ? -1.0 : VelMV::Missing();
+}
 
 // Converts one cell; `value` receives the number, the category code, or the missing value.
 Cell Convert(const FieldSource& source, const std::string& text, double& value,
@@ -59,10 +61,9 @@ Cell Convert(const FieldSource& source, const std::string& text, double& value,
     }
     const std::optional<double> number = ParseNumber(text);
     if (!number) {
-        std::string message = "\"" + text + "\" is not a number (field \"" +
-                              source.variable->Name() + "\" is " +
-                              (source.categorical ? "categorical with numeric categories" :
-                                                    "continuous") + ")";
+        std::string message =
+            Quoted(text) + " is not a number (field \"" + source.variable->Name() + "\" is " +
+            (source.categorical ? "categorical with numeric categories" : "continuous") + ")";
         std::string withPoint = text;
         std::replace(withPoint.begin(), withPoint.end(), ',', '.');
         if (ParseNumber(withPoint)) {
@@ -85,7 +86,9 @@ Cell Convert(const FieldSource& source, const std::string& text, double& value,
     return Cell::kValue;
 }
 
-std::string Quote(const std::string& name) { return "\"" + name + "\""; }
+std::string Quote(const std::string& name) {
+    return "\"" + name + "\"";
+}
 
 std::string JoinQuoted(const std::vector<std::string>& names) {
     std::string text;
@@ -178,7 +181,8 @@ LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, D
         }
         const long record = data.Records();
         if (record % kRecordsPerCheck == 0 && interrupted && interrupted()) {
-            throw CliError(kExitInterrupted, "interrupted while reading " + path);
+            throw CliError(kExitInterrupted,
+                           "interrupted while reading " + path + "; no output file was written");
         }
         data.lines.push_back(reader.RecordLine());
         for (int field = 0; field < data.width; ++field) {

@@ -3,6 +3,7 @@
 // (categorical field), and cases that the component will drop are counted with their reason.
 #pragma once
 
+#include <compare>
 #include <functional>
 #include <map>
 #include <set>
@@ -19,17 +20,15 @@ namespace knncli {
 struct DropReason {
     enum Kind { kMissingValue, kUnknownCategory } kind;
     int field;
-    bool operator<(const DropReason& other) const {
-        return std::pair(kind, field) < std::pair(other.kind, other.field);
-    }
+    auto operator<=>(const DropReason&) const = default;
 };
 
 struct LoadedData {
     std::string file;
-    int width = 0;                 // values per record: the dictionary's size
-    std::vector<double> values;    // one record after another
-    std::vector<long> lines;       // line on which each record starts
-    long validCases = 0;           // records with a usable value in every used field
+    int width = 0;               // values per record: the dictionary's size
+    std::vector<double> values;  // one record after another
+    std::vector<long> lines;     // line on which each record starts
+    long validCases = 0;         // records with a usable value in every used field
     std::map<DropReason, long> dropped;
     // Up to three distinct unknown category texts per field, to show in messages.
     std::map<int, std::vector<std::string>> unknownExamples;

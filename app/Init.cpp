@@ -35,7 +35,9 @@ struct Column {
 
 enum class Role { kLeftOut, kTarget, kPredictor, kId, kFocal, kOther };
 
-std::string Quote(const std::string& name) { return "\"" + name + "\""; }
+std::string Quote(const std::string& name) {
+    return "\"" + name + "\"";
+}
 
 // Attribute text: markup characters escaped; tabs and line breaks as character references so
 // that they survive attribute normalisation. Other control characters cannot be written.
@@ -43,16 +45,30 @@ std::string Attribute(const std::string& text, const std::string& what) {
     std::string out;
     for (const char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\t': out += "&#9;"; break;
-            case '\n': out += "&#10;"; break;
-            case '\r': out += "&#13;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
-                    throw CliError(kExitData, what + " " + Quote(text) +
+                    throw CliError(kExitData, what + " " + Quoted(text) +
                                                   " holds a control character, which a settings "
                                                   "document cannot hold");
                 }
@@ -97,7 +113,8 @@ std::vector<Column> ScanColumns(const std::string& path, long& records,
                             " fields, but the header has " + std::to_string(header.size()));
         }
         if (records % kRecordsPerCheck == 0 && interrupted && interrupted()) {
-            throw CliError(kExitInterrupted, "interrupted while reading " + path);
+            throw CliError(kExitInterrupted,
+                           "interrupted while reading " + path + "; no output file was written");
         }
         ++records;
         for (size_t i = 0; i < fields.size(); ++i) {
@@ -170,7 +187,7 @@ InferredSettings InferSettings(const InitOptions& options,
     long records = 0;
     std::vector<Column> columns = ScanColumns(options.data, records, interrupted);
     if (records == 0) {
-        throw CliError(kExitData, options.data + " has a header but no records");
+        throw CliError(kExitData, options.data + ": the file has a header line but no records");
     }
 
     std::map<std::string, size_t> byName;
@@ -261,10 +278,9 @@ InferredSettings InferSettings(const InitOptions& options,
             continue;
         }
         if (!column.numeric && column.numbers > 0 && roles[i] != Role::kId) {
-            notes.push_back("column " + Quote(column.name) +
-                            " is treated as categorical because of the text " +
-                            Quote(column.firstText) + " on line " +
-                            std::to_string(column.firstTextLine));
+            notes.push_back(
+                "column " + Quote(column.name) + " is treated as categorical because of the text " +
+                Quoted(column.firstText) + " on line " + std::to_string(column.firstTextLine));
         }
         const size_t distinct =
             isCategorical(i) ? (column.numeric ? column.numericValues.size() : column.texts.size())
@@ -275,8 +291,8 @@ InferredSettings InferSettings(const InitOptions& options,
                 if (!column.numeric) {
                     throw CliError(kExitData, "the identifier column " + Quote(column.name) +
                                                   " must hold numbers, but line " +
-                                                  std::to_string(column.firstTextLine) +
-                                                  " has " + Quote(column.firstText));
+                                                  std::to_string(column.firstTextLine) + " has " +
+                                                  Quoted(column.firstText));
                 }
                 if (column.present < records) {
                     notes.push_back(std::to_string(records - column.present) +
@@ -332,8 +348,8 @@ InferredSettings InferSettings(const InitOptions& options,
     const std::string focalName =
         options.focal.empty() ? UnusedName(kGeneratedFocalName, columns) : options.focal;
     if (options.id.empty()) {
-        notes.push_back("the data have no identifier column: the settings add " +
-                        Quote(idName) + ", the record number (1, 2, ...), which knn run supplies");
+        notes.push_back("the data have no identifier column: the settings add " + Quote(idName) +
+                        ", the record number (1, 2, ...), which knn run supplies");
     }
     if (options.focal.empty()) {
         notes.push_back("the data have no focal column: the settings add " + Quote(focalName) +
@@ -356,8 +372,7 @@ InferredSettings InferSettings(const InitOptions& options,
         const std::string name = Attribute(column.name, "the column name");
         if (!isCategorical(i)) {
             xml << "    <Field name=\"" << name << "\" kind=\"continuous\" min=\""
-                << FormatNumber(column.min) << "\" max=\"" << FormatNumber(column.max)
-                << "\"/>\n";
+                << FormatNumber(column.min) << "\" max=\"" << FormatNumber(column.max) << "\"/>\n";
             continue;
         }
         xml << "    <Field name=\"" << name << "\" kind=\""

@@ -9,19 +9,19 @@
 namespace knncli {
 
 struct InitOptions {
-    std::string data;                       // CSV file to learn the dictionary from
-    std::vector<std::string> targets;       // at least one
-    std::string id;                         // identifier column; empty: record number
-    std::string focal;                      // focal column; empty: every record is focal
-    std::vector<std::string> predictors;    // empty: every column not otherwise used
-    std::vector<std::string> exclude;       // columns left out of the analysis
-    std::vector<std::string> categorical;   // numeric columns to treat as categories
-    std::string tempDir;                    // TempFileDir, with its trailing separator
+    std::string data;                      // CSV file to learn the dictionary from
+    std::vector<std::string> targets;      // at least one
+    std::string id;                        // identifier column; empty: record number
+    std::string focal;                     // focal column; empty: every record is focal
+    std::vector<std::string> predictors;   // empty: every column not otherwise used
+    std::vector<std::string> exclude;      // columns left out of the analysis
+    std::vector<std::string> categorical;  // numeric columns to treat as categories
+    std::string tempDir;                   // TempFileDir, with its trailing separator
 };
 
 struct InferredSettings {
-    std::string document;             // the settings document, UTF-8 XML
-    std::vector<std::string> notes;   // what the user should know about it, one sentence each
+    std::string document;            // the settings document, UTF-8 XML
+    std::vector<std::string> notes;  // what the user should know about it, one sentence each
 };
 
 // Reads the data once and builds the document. Numeric columns become continuous fields whose

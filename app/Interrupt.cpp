@@ -8,7 +8,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnSignal(int) { interrupted = 1; }
+extern "C" void OnSignal(int) {
+    interrupted = 1;
+}
 
 }  // namespace
 
@@ -22,6 +24,8 @@ void InstallInterruptHandlers() {
     sigaction(SIGHUP, &action, nullptr);
 }
 
-bool InterruptRequested() { return interrupted != 0; }
+bool InterruptRequested() {
+    return interrupted != 0;
+}
 
 }  // namespace knncli

@@ -94,8 +94,8 @@ const std::map<long, Sentence>& Sentences() {
           "selection or feature weights, and need exactly one weight each",
           nullptr}},
         // Component: data and building.
-        {200004, {"no valid case remains after the cases with unusable values are dropped",
-                  nullptr}},
+        {200004,
+         {"no valid case remains after the cases with unusable values are dropped", nullptr}},
         {200034, {"a cross-validation fold has no valid case", nullptr}},
         {200035,
          {"a feature has the same value in every valid case and cannot tell neighbours apart; "
@@ -133,7 +133,7 @@ const std::map<long, Sentence>& Sentences() {
           "TempFileDir names a writable directory, with a trailing '/'",
           nullptr}},
         {200063, {"scoring the training cases for the model document failed", nullptr}},
-        {200099, {"this operation is not available in this version of the component", nullptr}},
+        {200099, {"the component does not offer this yet", nullptr}},
         // Warnings.
         {200068,
          {"NSpecifiedFeatures plus the forced variables is more than the number of features; "
@@ -162,8 +162,7 @@ std::string DescribeStatus(const VelCommon_940::VelStatus& status,
     } else {
         const long field = status.GetDiscreteDatum(0);
         const bool named = it->second.withField != nullptr && field >= 0 && settings != nullptr &&
-                           settings->dictionary != nullptr &&
-                           field < settings->dictionary->Size();
+                           settings->dictionary != nullptr && field < settings->dictionary->Size();
         sentence = named ? it->second.withField : it->second.text;
         const size_t at = sentence.find("%F");
         if (at != std::string::npos) {

@@ -33,8 +33,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
         directory = ".";
     }
     // A hidden name in the same directory, so that the final rename stays on one file system.
-    std::string pattern =
-        (directory / ("." + target.filename().string() + ".XXXXXX.tmp")).string();
+    std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX.tmp")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = mkstemps(name.data(), 4);
@@ -56,7 +55,9 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     }
 }
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+    Discard();
+}
 
 std::ostream& OutputFile::Stream() {
     if (IsStandardOutput()) {

@@ -7,14 +7,6 @@
 
 namespace knncli {
 
-namespace {
-
-std::string Number(double value) {
-    return VelCommon_940::VelMV::IsMissing(value) ? std::string() : FormatNumber(value);
-}
-
-}  // namespace
-
 std::vector<int> ResultOrder(const AnalysisSettings& settings) {
     std::vector<int> order = settings.targets;
     std::stable_partition(order.begin(), order.end(),
@@ -45,34 +37,60 @@ bool DecodeResult(const std::vector<double>& values, int categories, TargetResul
     return true;
 }
 
-void WritePredictions(std::ostream& out, const AnalysisSettings& settings,
-                      const std::string& idColumn, const std::vector<ScoredRecord>& records) {
-    const std::vector<int> order = ResultOrder(settings);
-    const size_t resultCount = std::max<size_t>(order.size(), 1);
-    const bool prefixed = order.size() > 1;
-    const bool labels = settings.caseLabel >= 0;
+PredictionWriter::PredictionWriter(std::ostream& out, const AnalysisSettings& settings,
+                                   std::string idColumn, int digits)
+    : out_(out),
+      settings_(settings),
+      idColumn_(std::move(idColumn)),
+      digits_(digits),
+      order_(ResultOrder(settings)),
+      resultCount_(std::max<size_t>(order_.size(), 1)),
+      neighbours_(resultCount_, 0) {}
 
-    // Neighbours per result; the same for every record, but take the largest to be safe.
-    std::vector<size_t> neighbours(resultCount, 0);
-    for (const ScoredRecord& record : records) {
-        for (size_t r = 0; r < record.results.size() && r < resultCount; ++r) {
-            neighbours[r] = std::max(neighbours[r], record.results[r].ids.size());
-        }
+void PredictionWriter::Add(ScoredRecord record) {
+    if (!headerWritten_ && record.results.empty()) {
+        waiting_.push_back(std::move(record));
+        return;
     }
+    if (!headerWritten_) {
+        for (size_t r = 0; r < record.results.size() && r < resultCount_; ++r) {
+            neighbours_[r] = record.results[r].ids.size();
+        }
+        Finish();
+    }
+    WriteRecord(record);
+}
 
-    std::vector<std::string> header{CsvQuote(idColumn)};
-    for (size_t r = 0; r < resultCount; ++r) {
+void PredictionWriter::Finish() {
+    if (!headerWritten_) {
+        WriteHeader();
+    }
+    for (const ScoredRecord& record : waiting_) {
+        WriteRecord(record);
+    }
+    waiting_.clear();
+}
+
+std::string PredictionWriter::Number(double value, int digits) const {
+    return VelCommon_940::VelMV::IsMissing(value) ? std::string() : FormatNumber(value, digits);
+}
+
+void PredictionWriter::WriteHeader() {
+    const bool prefixed = order_.size() > 1;
+    const bool labels = settings_.caseLabel >= 0;
+    std::vector<std::string> header{CsvQuote(idColumn_)};
+    for (size_t r = 0; r < resultCount_; ++r) {
         std::string prefix;
-        if (r < order.size()) {
-            const int target = order[r];
-            const std::string name = settings.FieldName(target);
+        if (r < order_.size()) {
+            const int target = order_[r];
+            const std::string name = settings_.FieldName(target);
             prefix = prefixed ? name + "_" : "";
             header.push_back(CsvQuote(name + "_predicted"));
-            for (int c = 0; c < settings.CategoryCount(target); ++c) {
-                header.push_back(CsvQuote(name + "_prob_" + settings.CategoryText(target, c)));
+            for (int c = 0; c < settings_.CategoryCount(target); ++c) {
+                header.push_back(CsvQuote(name + "_prob_" + settings_.CategoryText(target, c)));
             }
         }
-        for (size_t j = 1; j <= neighbours[r]; ++j) {
+        for (size_t j = 1; j <= neighbours_[r]; ++j) {
             const std::string number = std::to_string(j);
             header.push_back(CsvQuote(prefix + "neighbor_" + number));
             header.push_back(CsvQuote(prefix + "distance_" + number));
@@ -81,49 +99,46 @@ void WritePredictions(std::ostream& out, const AnalysisSettings& settings,
             }
         }
     }
-    out << CsvLine(header) << '\n';
+    out_ << CsvLine(header) << '\n';
+    headerWritten_ = true;
+}
 
-    std::vector<std::string> line;
-    for (const ScoredRecord& record : records) {
-        line.assign(1, CsvQuote(record.id));
-        for (size_t r = 0; r < resultCount; ++r) {
-            const TargetResult* result = r < record.results.size() ? &record.results[r] : nullptr;
-            if (r < order.size()) {
-                const int target = order[r];
-                const int categories = settings.CategoryCount(target);
-                std::string predicted;
-                if (result != nullptr && !result->predictions.empty()) {
-                    const double last = result->predictions.back();
-                    predicted = settings.IsCategorical(target)
-                                    ? (last >= 0 ? settings.CategoryText(target,
-                                                                         static_cast<int>(last))
-                                                 : std::string())
-                                    : Number(last);
-                }
-                line.push_back(CsvQuote(predicted));
-                for (int c = 0; c < categories; ++c) {
-                    const bool known =
-                        result != nullptr && static_cast<size_t>(c) < result->probabilities.size();
-                    line.push_back(known ? Number(result->probabilities[static_cast<size_t>(c)])
-                                         : std::string());
+void PredictionWriter::WriteRecord(const ScoredRecord& record) {
+    const bool labels = settings_.caseLabel >= 0;
+    std::vector<std::string> line{CsvQuote(record.id)};
+    for (size_t r = 0; r < resultCount_; ++r) {
+        const TargetResult* result = r < record.results.size() ? &record.results[r] : nullptr;
+        if (r < order_.size()) {
+            const int target = order_[r];
+            std::string predicted;
+            if (result != nullptr && !result->predictions.empty()) {
+                const double last = result->predictions.back();
+                if (!settings_.IsCategorical(target)) {
+                    predicted = Number(last, digits_);
+                } else if (last >= 0) {
+                    predicted = CsvQuote(settings_.CategoryText(target, static_cast<int>(last)));
                 }
             }
-            for (size_t j = 0; j < neighbours[r]; ++j) {
-                const bool known = result != nullptr && j < result->ids.size();
-                line.push_back(known ? Number(result->ids[j]) : std::string());
-                line.push_back(known ? Number(result->distances[j]) : std::string());
-                if (labels) {
-                    const double label = known ? result->labels[j] : -1.0;
-                    line.push_back(
-                        label >= 0 && !VelCommon_940::VelMV::IsMissing(label)
-                            ? CsvQuote(settings.CategoryText(settings.caseLabel,
-                                                             static_cast<int>(label)))
-                            : std::string());
-                }
+            line.push_back(predicted);
+            for (int c = 0; c < settings_.CategoryCount(target); ++c) {
+                const size_t k = static_cast<size_t>(c);
+                const bool known = result != nullptr && k < result->probabilities.size();
+                line.push_back(known ? Number(result->probabilities[k], digits_) : std::string());
             }
         }
-        out << CsvLine(line) << '\n';
+        for (size_t j = 0; j < neighbours_[r]; ++j) {
+            const bool known = result != nullptr && j < result->ids.size();
+            line.push_back(known ? Number(result->ids[j], 0) : std::string());
+            line.push_back(known ? Number(result->distances[j], digits_) : std::string());
+            if (labels) {
+                const double label = known ? result->labels[j] : -1.0;
+                line.push_back(label >= 0 ? CsvQuote(settings_.CategoryText(
+                                                settings_.caseLabel, static_cast<int>(label)))
+                                          : std::string());
+            }
+        }
     }
+    out_ << CsvLine(line) << '\n';
 }
 
 }  // namespace knncli

@@ -34,11 +34,36 @@ struct ScoredRecord {
     std::vector<TargetResult> results;  // empty when the record could not be scored
 };
 
-// Writes one line per record: the identifier; per target the prediction for the full K (the
-// category text for a categorical target, then the probability of each category); then the
-// neighbours' identifiers and distances (and case labels when the settings name a label field).
-// With several targets the prediction and neighbour columns carry the target's name.
-void WritePredictions(std::ostream& out, const AnalysisSettings& settings,
-                      const std::string& idColumn, const std::vector<ScoredRecord>& records);
+// Writes predictions as CSV, one line per record: the identifier; per target the prediction
+// for the full K (the category text for a categorical target, then the probability of each
+// category); then the neighbours' identifiers and distances (and case labels when the settings
+// name a label field). With several targets the prediction and neighbour columns carry the
+// target's name. Numbers are written exactly, or with `digits` > 0 significant digits.
+class PredictionWriter {
+public:
+    PredictionWriter(std::ostream& out, const AnalysisSettings& settings, std::string idColumn,
+                     int digits = 0);
+
+    // Records that come before the first scored one wait for it: it tells how many neighbour
+    // columns the header needs.
+    void Add(ScoredRecord record);
+    // Writes whatever still waits (with the header, if it has not been written yet).
+    void Finish();
+
+private:
+    void WriteHeader();
+    void WriteRecord(const ScoredRecord& record);
+    std::string Number(double value, int digits) const;
+
+    std::ostream& out_;
+    const AnalysisSettings& settings_;
+    std::string idColumn_;
+    int digits_;
+    std::vector<int> order_;
+    size_t resultCount_;
+    std::vector<size_t> neighbours_;  // per result; known once the header is written
+    bool headerWritten_ = false;
+    std::vector<ScoredRecord> waiting_;
+};
 
 }  // namespace knncli

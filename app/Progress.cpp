@@ -31,6 +31,13 @@ constexpr Stage kStages[] = {
 };
 constexpr int kStageCount = static_cast<int>(sizeof kStages / sizeof kStages[0]);
 constexpr int kBarWidth = 20;
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+std::string Bar(long done, long total) {
+    const long filled = total > 0 ? std::clamp<long>(done * kBarWidth / total, 0, kBarWidth) : 0;
+    return "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] ";
+}
 
 std::string Seconds(double seconds) {
     char text[32];
@@ -67,9 +74,7 @@ void ConsoleProgress::Notify(VelCommon_940::ProgressReport* report) {
     if (stage == 0) {
         line = "reading cases: " + std::to_string(count) + " valid so far";
         if (terminal_ && expectedCases_ > 0) {
-            const long filled = std::clamp<long>(count * kBarWidth / expectedCases_, 0, kBarWidth);
-            line = "[" + std::string(static_cast<size_t>(filled), '#') +
-                   std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] " + line;
+            line = Bar(count, expectedCases_) + line;
         }
     } else {
         line = StageDescription(stage) + ": done";
@@ -85,6 +90,18 @@ void ConsoleProgress::Step(const std::string& text) {
         return;
     }
     Show(text);
+}
+
+void ConsoleProgress::Advance(const std::string& what, long done, long total) {
+    if (quiet_ || !terminal_) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastAdvance_ < kRedrawInterval) {
+        return;
+    }
+    lastAdvance_ = now;
+    Show(Bar(done, total) + what + ": " + std::to_string(done) + " of " + std::to_string(total));
 }
 
 void ConsoleProgress::Show(const std::string& line) {

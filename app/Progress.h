@@ -25,6 +25,9 @@ public:
     void Notify(VelCommon_940::ProgressReport* report) override;
     // A step of the program itself, e.g. "reading data.csv".
     void Step(const std::string& text);
+    // How far a step of the program has got, e.g. 120 of 500 records scored; shown on a
+    // terminal only, at most a few times a second.
+    void Advance(const std::string& what, long done, long total);
     // Clears the status line, so that what follows starts on a clean line.
     void Finish();
 
@@ -42,6 +45,7 @@ private:
     bool lineOpen_ = false;
     long expectedCases_ = 0;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastAdvance_;
 };
 
 }  // namespace knncli

@@ -47,12 +47,9 @@ private:
     VelCommon_940::Record record_;
 };
 
-struct AlgorithmDeleter {
-    void operator()(VelCommon_940::IVelAlgorithm* algorithm) const { delete algorithm; }
-};
-using Algorithm = std::unique_ptr<VelCommon_940::IVelAlgorithm, AlgorithmDeleter>;
-
-std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+std::string Quote(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 std::string JoinNames(const AnalysisSettings& settings, const std::vector<int>& fields) {
     std::string text;
@@ -121,7 +118,7 @@ void PrintDropped(std::ostream& out, const std::map<DropReason, long>& dropped,
         if (reason.kind == DropReason::kUnknownCategory && examples != data.unknownExamples.end()) {
             std::string list;
             for (const std::string& text : examples->second) {
-                list += (list.empty() ? "" : ", ") + Quote(text);
+                list += (list.empty() ? "" : ", ") + Quoted(text);
             }
             out << " (for example " << list << ")";
         }
@@ -147,8 +144,7 @@ std::string DataContext(const LoadedData& data, const AnalysisSettings& settings
 void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSettings& settings,
                   const LoadedData& data, const std::vector<size_t>& neighbours,
                   const std::vector<VelStatus>& warnings) {
-    out << "Model built from " << options.data << " with the settings " << options.settings
-        << '\n';
+    out << "Model built from " << options.data << " with the settings " << options.settings << '\n';
     out << "  records read    " << data.Records() << '\n';
     out << "  valid cases     " << data.validCases << '\n';
     out << "  cases dropped   " << data.Records() - data.validCases << '\n';
@@ -158,9 +154,9 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
             << Quote(settings.FieldName(settings.caseId)) << ")\n";
     }
 
-    std::string features = JoinNames(settings, settings.specifiedFeatures.empty()
-                                                   ? settings.features
-                                                   : settings.specifiedFeatures);
+    std::string features =
+        JoinNames(settings, settings.specifiedFeatures.empty() ? settings.features
+                                                               : settings.specifiedFeatures);
     if (settings.featureSelection && settings.specifiedFeatures.empty()) {
         features = "chosen by forward selection from " + features;
     }
@@ -197,8 +193,8 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
         out << "Notes:\n";
         for (const auto& [field, count] : data.outOfRange) {
             out << "  - " << count << (count == 1 ? " value" : " values") << " of the field "
-                << Quote(settings.FieldName(field))
-                << " lie outside its declared range; rescaling puts them beyond -1 ... 1\n";
+                << Quote(settings.FieldName(field)) << (count == 1 ? " lies" : " lie")
+                << " outside its declared range; rescaling puts them beyond -1 ... 1\n";
         }
     }
 }
@@ -214,8 +210,10 @@ void WriteModelDocument(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& fil
         Interrupted();
     }
     if (status.IsError()) {
-        throw CliError(kExitModelUse, "cannot write the model document " + file.Path() + ": " +
-                                          DescribeStatus(status, &settings));
+        throw CliError(kExitModelUse,
+                       "cannot write the model document " + file.Path() + ": " +
+                           DescribeStatus(status, &settings) +
+                           (status.GetErrorCode() == 200099 ? "; run again without --pmml" : ""));
     }
     file.Commit();
 }
@@ -228,13 +226,20 @@ void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& option
         LoadData(options.score, settings, DataRole::kScoring, InterruptRequested);
     progress.Step("scoring " + std::to_string(data.Records()) + " records");
     const std::vector<int> order = ResultOrder(settings);
+    if (!options.heading.empty()) {
+        progress.Finish();
+        summary << options.heading << '\n' << std::flush;
+    }
+    PredictionWriter writer(file.Stream(), settings,
+                            settings.caseId >= 0 ? settings.FieldName(settings.caseId) : "record",
+                            options.digits);
 
-    std::vector<ScoredRecord> records;
     std::map<std::string, long> failures;
     for (long i = 0; i < data.Records(); ++i) {
         if (InterruptRequested()) {
             Interrupted();
         }
+        progress.Advance("scoring", i, data.Records());
         const double* row = data.Record(i);
         ScoredRecord scored;
         if (data.caseIdFromRecordNumber || settings.caseId < 0) {
@@ -270,11 +275,9 @@ void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& option
                 scored.results.push_back(std::move(decoded));
             }
         }
-        records.push_back(std::move(scored));
+        writer.Add(std::move(scored));
     }
-    const std::string idColumn =
-        settings.caseId >= 0 ? settings.FieldName(settings.caseId) : "record";
-    WritePredictions(file.Stream(), settings, idColumn, records);
+    writer.Finish();
     if (InterruptRequested()) {
         Interrupted();
     }
@@ -306,7 +309,9 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     ComponentLibrary library(options.library);
 
     std::istringstream document(settings.text);
-    Algorithm algorithm(library.Factory().CreateVelAlgorithm(document));
+    // Declared after the library, so that it is deleted while the library's code is loaded.
+    std::unique_ptr<VelCommon_940::IVelAlgorithm> algorithm(
+        library.Factory().CreateVelAlgorithm(document));
     const VelStatus created = library.Factory().GetStatus();
     if (algorithm == nullptr) {
         throw CliError(kExitSettings, "the settings " + options.settings +
@@ -333,10 +338,10 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     algorithm->SetInterruptChecker(&checker);
 
     progress.Step("reading " + options.data);
-    const LoadedData data = LoadData(options.data, settings, DataRole::kTraining,
-                                     InterruptRequested);
+    const LoadedData data =
+        LoadData(options.data, settings, DataRole::kTraining, InterruptRequested);
     if (data.Records() == 0) {
-        throw CliError(kExitData, options.data + " has a header but no records");
+        throw CliError(kExitData, options.data + ": the file has a header line but no records");
     }
     progress.SetExpectedCases(data.validCases);
     progress.Step("building the model from " + std::to_string(data.Records()) + " records");
@@ -347,9 +352,8 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
         Interrupted();
     }
     if (built.IsError()) {
-        throw CliError(kExitBuild, "no model could be built: " +
-                                       DescribeStatus(built, &settings) + "\n  " +
-                                       DataContext(data, settings));
+        throw CliError(kExitBuild, "no model could be built: " + DescribeStatus(built, &settings) +
+                                       "\n  " + DataContext(data, settings));
     }
     if (const std::vector<VelStatus>* list = algorithm->GetWarnings()) {
         for (const VelStatus& warning : *list) {

@@ -15,6 +15,8 @@ struct RunOptions {
     std::string predictions;  // "-" for standard output
     std::string library;      // empty: the default locations
     bool quiet = false;       // no progress
+    int digits = 0;           // significant digits of predictions; 0: exact
+    std::string heading;      // shown in the summary just before the predictions
 };
 
 // Runs the whole command. `summary` receives the report on the model (and the predictions

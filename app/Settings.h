@@ -13,16 +13,16 @@
 namespace knncli {
 
 struct AnalysisSettings {
-    std::string file;   // path, for messages
-    std::string text;   // the whole document, handed to the component as it is
+    std::string file;  // path, for messages
+    std::string text;  // the whole document, handed to the component as it is
     std::unique_ptr<VelXML_940::VelVarList> dictionary;
 
     // Dictionary indices; -1 (or empty) when the document names no such field or an unknown one.
     int caseId = -1;
     int focal = -1;
     int caseLabel = -1;
-    std::vector<int> targets;     // in document order
-    std::vector<int> features;    // predictors less the identifier, label and focal fields
+    std::vector<int> targets;   // in document order
+    std::vector<int> features;  // predictors less the identifier, label and focal fields
     std::vector<int> specifiedFeatures;
     std::vector<int> usedFields;  // fields whose value must be valid for a case to be kept
 

@@ -30,7 +30,7 @@ using Hit = std::pair<double, int>;  // (distance, row)
 
 // Prepared data over in-memory rows; categories[c] is 0 for a continuous column.
 class Table {
-  public:
+public:
     Table(const std::vector<std::vector<double>>& values, const std::vector<int>& categories,
           int distMetric, int idColumn, int foldColumn = -1) {
         const int width = static_cast<int>(categories.size());
@@ -116,7 +116,7 @@ std::vector<Hit> Exhaustive(const KNNKdTree& tree, const Table& table,
 // The search as defined: recursion over the built nodes, every coordinate through the metric
 // object, near child first, far child when the threshold is strictly above its bound.
 class RecursiveSearch {
-  public:
+public:
     RecursiveSearch(const KNNKdTree& tree, const Table& table, const std::vector<int>& features)
         : tree(tree), table(table) {
         for (int n = 0; n < tree.NodeCount(); ++n) {
@@ -159,7 +159,7 @@ class RecursiveSearch {
         return hits;
     }
 
-  private:
+private:
     bool Add(double d, int column, bool square, double& out) const {
         return tree.Metric()
             .Contribution(d, tree.Weights()[static_cast<size_t>(column)], square, &out)
@@ -371,6 +371,12 @@ TEST(KdTreeBuild, IdenticalCasesMakeOneLeafAndEqualSpreadsSplitTheEarlierFeature
     EXPECT_EQ(first.Node(0).column, 1);
     ASSERT_TRUE(first.Build({0, 1}, -1, nullptr).IsOK());
     EXPECT_EQ(first.Node(0).column, 0);
+    // Candidates come from the cell's spread: below the root, x spans a cell of 10 (cases 0 ... 6)
+    // and y one of 9.95 (cases 0 ... 9.95), so x is split although its cases spread less.
+    Table cell({{0, 5, 0}, {4, 0, 1}, {6, 9.95, 2}, {20, 5, 3}}, {0, 0, 0}, 0, 2);
+    KNNKdTree narrow(cell.preparation.get());
+    ASSERT_TRUE(narrow.Build({0, 1}, -1, nullptr).IsOK());
+    EXPECT_EQ(narrow.Node(1).column, 0);
     // A weight stretches its axis: the heavier column now has the larger spread.
     const std::vector<double> heavier{1.0, 1.5};
     ASSERT_TRUE(first.Build({0, 1}, -1, &heavier).IsOK());
@@ -494,6 +500,26 @@ TEST(KdTreeSearch, TieHeavyMixedDataFollowsTheTraversalOrder) {
     }
 }
 
+// Far from the origin the rounding margin of the block scan exceeds the gaps between distances,
+// so searches are settled node by node; the answer must not change.
+TEST(KdTreeSearch, OffsetDataAreSettledNodeByNode) {
+    std::vector<std::vector<double>> rows = RandomRows(200, {0, 0, 0}, 9, false);
+    for (std::vector<double>& row : rows) {
+        row[0] += 1e7;
+        row[1] -= 3e6;
+    }
+    Table table(rows, {0, 0, 0}, 0, 2);
+    KNNKdTree tree(table.preparation.get());
+    ASSERT_TRUE(tree.Build({0, 1}, -1, nullptr).IsOK());
+    RecursiveSearch recursive(tree, table, {0, 1});
+    for (size_t i = 0; i < rows.size(); i += 3) {
+        ASSERT_EQ(TreeSearch(tree, rows[i], 12, false), recursive.Run(rows[i], 12, false));
+        ASSERT_EQ(TreeSearch(tree, rows[i], 12, false),
+                  Exhaustive(tree, table, {0, 1}, rows[i], 12, false));
+    }
+    EXPECT_GT(tree.UndecidedSearches(), 0);
+}
+
 TEST(KdTreeSearch, SelfExclusionUsesTheCaseIdentifierAtDistanceZero) {
     // Cases 0 and 1 coincide; the identifier (column 1) tells them apart.
     Table table({{1.0, 10}, {1.0, 11}, {4.0, 12}}, {0, 0}, 0, 1);
@@ -503,6 +529,7 @@ TEST(KdTreeSearch, SelfExclusionUsesTheCaseIdentifierAtDistanceZero) {
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_EQ(hits[0], Hit(0.0, 0));
     EXPECT_EQ(hits[1], Hit(3.0, 2));
+    EXPECT_EQ(TreeSearch(tree, {1.5, 11.0}, 3, false).size(), 3u);  // same id, not the case
     hits = TreeSearch(tree, {1.0, 11.0}, 2, true);
     EXPECT_EQ(hits[0].first, 0.0);
     EXPECT_EQ(hits[1].first, 0.0);

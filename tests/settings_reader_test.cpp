@@ -108,6 +108,9 @@ struct ErrorCase {
     const char* messagePart;  // the message must name the culprit
 };
 
+// Names a case in test listings instead of dumping its bytes.
+void PrintTo(const ErrorCase& c, std::ostream* out) { *out << c.name; }
+
 class SettingsReaderErrors : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(SettingsReaderErrors, ReportsTheCodeAndNamesTheCulprit) {

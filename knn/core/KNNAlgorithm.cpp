@@ -7,6 +7,7 @@
 #include "knn/core/StatusCodes.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/model/KNNModel.h"
+#include "knn/pmml/KNNPMMLWriter.h"
 
 namespace KNN_800 {
 
@@ -70,16 +71,15 @@ VelStatus KNNAlgorithm::Score(const VelCommon_940::Record& record, void* /*reser
     return model->ScoreRecord(record, result);
 }
 
-VelStatus KNNAlgorithm::Export(std::ostream& /*out*/,
-                               const VelCommon_940::ExportOptions* /*options*/) {
+VelStatus KNNAlgorithm::Export(std::ostream& out, const VelCommon_940::ExportOptions* options) {
     if (!built) {
         VelStatus notBuilt = Error(Code::NotBuilt);
         notBuilt.SetMessage("the model has not been built");
         return notBuilt;
     }
-    VelStatus unavailable = Error(Code::NotAvailable);
-    unavailable.SetMessage("writing the model document is not available in this version");
-    return unavailable;
+    // The writer's temporary files are gone once it is destroyed, whatever the outcome.
+    KNNPMMLWriter writer(settings, dictionary, model, preparation, &probe);
+    return writer.WriteDocument(out, options);
 }
 
 void KNNAlgorithm::SetProgressSink(VelCommon_940::ProgressSink* sink) {

@@ -15,7 +15,7 @@
 namespace KNN_800 {
 
 class KNNDistance {
-  public:
+public:
     // Writes the contribution of one coordinate to `out`: the weighted square of `difference`
     // for the Euclidean metric when `square` is set, the weighted difference otherwise (city
     // block: the weighted absolute difference). A square that cannot be represented gives
@@ -30,7 +30,7 @@ class KNNDistance {
 };
 
 class KNNEuclideanDis : public KNNDistance {
-  public:
+public:
     VelCommon_940::VelStatus Contribution(double difference, double weight, bool square,
                                           double* out) const override;
     double Finish(double sum, double factor) const override;
@@ -38,7 +38,7 @@ class KNNEuclideanDis : public KNNDistance {
 };
 
 class KNNCityblockDis : public KNNDistance {
-  public:
+public:
     VelCommon_940::VelStatus Contribution(double difference, double weight, bool square,
                                           double* out) const override;
     double Finish(double sum, double factor) const override;

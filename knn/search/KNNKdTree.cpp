@@ -231,6 +231,8 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         featureLow[j] = bounds[static_cast<size_t>(entries[j].column)].second;
     }
 
+    MarkBlocks();
+    featureMaxAbs.assign(F, 0.0);
     valuesAreSmall = true;
     for (size_t j = 0; j < F; ++j) {
         const double w = featureWeight[j];
@@ -238,14 +240,50 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
             valuesAreSmall = false;
         }
     }
-    for (size_t i = 0; i < points.size() && valuesAreSmall; ++i) {
-        if (featureContinuous[i % F] && !(std::fabs(points[i]) <= kSmallValue)) {
+    for (size_t i = 0; i < points.size(); ++i) {
+        const double magnitude = std::fabs(points[i]);
+        if (!(magnitude <= featureMaxAbs[i % F])) {
+            featureMaxAbs[i % F] = magnitude;
+        }
+    }
+    for (size_t j = 0; j < F; ++j) {
+        if (featureContinuous[j] && !(featureMaxAbs[j] <= kSmallValue)) {
             valuesAreSmall = false;
         }
     }
     pending.resize(static_cast<size_t>(maxDepth) + 2);
     queryFeatures.resize(F);
     return status;
+}
+
+// Case spans of every node, and the block roots: splits with at most `blockCases` cases
+// whose parent has more.
+void KNNKdTree::MarkBlocks() {
+    spans.resize(nodes.size());
+    for (size_t n = nodes.size(); n-- > 0;) {
+        const FlatNode& node = nodes[n];
+        if (node.info < 0) {
+            spans[n] = CaseSpan{node.ref, ~node.info};
+        } else {
+            spans[n] = CaseSpan{spans[n + 1].first,
+                                spans[n + 1].count + spans[static_cast<size_t>(node.ref)].count};
+        }
+    }
+    blockCases = entries.size() <= 4 ? 8 : 16;
+    const auto mark = [&](size_t n) {
+        if (nodes[n].info >= 0 && spans[n].count <= blockCases) {
+            nodes[n].info |= kBlockRoot;
+        }
+    };
+    if (!nodes.empty() && spans[0].count <= blockCases) {
+        mark(0);
+    }
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        if (nodes[n].info >= 0 && spans[n].count > blockCases) {
+            mark(n + 1);
+            mark(static_cast<size_t>(nodes[n].ref));
+        }
+    }
 }
 
 bool KNNKdTree::CellIsFlat() const {
@@ -532,6 +570,32 @@ int KNNKdTree::BuildNode(int start, int count, int depth) {
 // ---------------------------------------------------------------------------------------------
 // Search
 
+namespace {
+
+enum SearchOutcome { kFound, kOverflow, kUndecided };
+
+// Accumulated distance of one stored case, contributions in feature order (no overflow test:
+// only used when the values rule overflow out).
+template <class Metric, bool AllContinuous>
+inline double CaseDistance(const double* q, const double* x, const double* w,
+                           const uint8_t* continuous, size_t F) {
+    double sum = 0.0;
+    for (size_t j = 0; j < F; ++j) {
+        double d = q[j] - x[j];
+        if (AllContinuous || continuous[j]) {
+            sum += Metric::SquareUnchecked(d, w[j]);
+        } else {
+            if (d != 0.0) {
+                d = 2.0;
+            }
+            sum += Metric::Linear(d, w[j]);
+        }
+    }
+    return sum;
+}
+
+}  // namespace
+
 bool KNNKdTree::QueryIsSafe() const {
     for (size_t j = 0; j < entries.size(); ++j) {
         if (featureContinuous[j] && !(std::fabs(queryFeatures[j]) <= kSmallValue)) {
@@ -539,6 +603,27 @@ bool KNNKdTree::QueryIsSafe() const {
         }
     }
     return true;
+}
+
+// An upper bound on how far rounding can lift a computed far-child bound above the computed
+// distance of a case inside that child. Each of at most 2F + 9 * depth + 32 roundings along a
+// path errs by at most 2^-53 times the largest sum any path can reach, which is below U (every
+// axis at the largest offset the query and the stored values allow); a factor 4 covers the
+// higher-order terms with room to spare.
+double KNNKdTree::RoundingTolerance() const {
+    double largest = 0.0;
+    for (size_t j = 0; j < entries.size(); ++j) {
+        const double w = featureWeight[j];
+        if (featureContinuous[j]) {
+            const double r =
+                std::max(std::fabs(queryFeatures[j]), featureMaxAbs[j]) * (1.0 + 1e-12);
+            largest += euclidean ? 4.0 * r * r * w : 2.0 * r * w;
+        } else {
+            largest += 2.0 * w;
+        }
+    }
+    const double roundings = 2.0 * static_cast<double>(entries.size()) + 9.0 * maxDepth + 32.0;
+    return roundings * std::ldexp(1.0, -53) * largest * 4.0;
 }
 
 template <class Metric, bool Checked>
@@ -571,13 +656,21 @@ bool KNNKdTree::RootBound(double& bound) const {
     return true;
 }
 
-template <class Metric, bool Checked, bool AllContinuous>
-bool KNNKdTree::SearchKernel(const double* query, bool includeSelf) {
+// Blocks: a split node marked kBlockRoot holds few cases. With `Blocks` its cases are all
+// measured at once and the ones that can still enter the list are inserted in the order the
+// node-by-node descent would reach them (near child first). A case that descent would have
+// pruned has a distance at least the threshold, up to rounding, so it can only land in the
+// scratch slot; a case that would enter the list with a distance within `tolerance` below the
+// threshold is the one situation where rounding could make the two differ, and the search is
+// then reported undecided and repeated node by node.
+template <class Metric, bool Checked, bool AllContinuous, bool Blocks>
+int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolerance) {
     double bound = 0.0;
     if (!RootBound<Metric, Checked>(bound)) {
-        return false;
+        return kOverflow;
     }
     const FlatNode* const tree = nodes.data();
+    const CaseSpan* const span = spans.data();
     const double* const q = queryFeatures.data();
     const double* const w = featureWeight.data();
     const double* const factor = featureFactor.data();
@@ -593,10 +686,57 @@ bool KNNKdTree::SearchKernel(const double* query, bool includeSelf) {
     int top = 0;
     int32_t n = 0;
 
+    const auto isSelf = [&](double sum, int caseRow) {
+        return !includeSelf && sum == 0.0 && caseIdColumn >= 0 &&
+               query[caseIdColumn] ==
+                   std::trunc((*rows)[static_cast<size_t>(caseRow)][caseIdColumn]);
+    };
+    const auto insert = [&](double sum, int caseRow) {
+        int pos = count;
+        while (pos > 0 && e[pos - 1].distance > sum) {
+            e[pos] = e[pos - 1];
+            --pos;
+        }
+        e[pos].distance = sum;
+        e[pos].caseIndex = static_cast<uint32_t>(caseRow);
+        if (count < k) {
+            ++count;
+        }
+        threshold = count < k ? unbounded : e[k - 1].distance;
+    };
+    const auto highIsNear = [&](const FlatNode& node, int32_t info) {
+        const int j = info & kFeatureMask;
+        if (AllContinuous || (info & kCategoricalSplit) == 0) {
+            return (q[j] - node.cut) * factor[j] >= 0.0;
+        }
+        return q[j] == node.cut;
+    };
+    // Position of case slot p among the cases of the subtree at m, in descent order.
+    const auto descentRank = [&](int32_t m, int p) {
+        int rank = 0;
+        int32_t info;
+        while ((info = tree[m].info) >= 0) {
+            const FlatNode& node = tree[m];
+            const bool highNear = highIsNear(node, info);
+            const bool inHigh = p >= span[node.ref].first;
+            const int32_t nearChild = highNear ? node.ref : m + 1;
+            if (inHigh == highNear) {
+                m = nearChild;
+            } else {
+                rank += span[nearChild].count;
+                m = highNear ? m + 1 : node.ref;
+            }
+        }
+        return rank + (p - tree[m].ref);
+    };
+
     for (;;) {
         // Down the near children, pushing each far child with its bound.
         int32_t info;
         while ((info = tree[n].info) >= 0) {
+            if (Blocks && (info & kBlockRoot) != 0) {
+                break;
+            }
             const FlatNode& node = tree[n];
             const int j = info & kFeatureMask;
             const double qv = q[j];
@@ -605,22 +745,22 @@ bool KNNKdTree::SearchKernel(const double* query, bool includeSelf) {
             double farBound;
             if (AllContinuous || (info & kCategoricalSplit) == 0) {
                 const double diff = qv - node.cut;
-                const bool highNear = diff * factor[j] > 0.0;
+                const bool highNear = diff * factor[j] >= 0.0;
                 nearChild = highNear ? node.ref : n + 1;
                 farChild = highNear ? n + 1 : node.ref;
                 double added;
                 double removed = 0.0;
                 if constexpr (Checked) {
                     if (!Metric::Square(diff, w[j], added)) {
-                        return false;
+                        return kOverflow;
                     }
                     if (qv > node.highBound) {
                         if (!Metric::Square(qv - node.highBound, w[j], removed)) {
-                            return false;
+                            return kOverflow;
                         }
                     } else if (qv < node.lowBound) {
                         if (!Metric::Square(node.lowBound - qv, w[j], removed)) {
-                            return false;
+                            return kOverflow;
                         }
                     }
                 } else {
@@ -646,76 +786,88 @@ bool KNNKdTree::SearchKernel(const double* query, bool includeSelf) {
             n = nearChild;
         }
 
-        // Leaf scan.
-        const int first = tree[n].ref;
-        const int last = first + ~info;
-        for (int p = first; p < last; ++p) {
-            const double* x = pts + static_cast<size_t>(p) * F;
-            double sum = 0.0;
-            if constexpr (Checked) {
-                bool abandoned = false;
-                for (size_t j = 0; j < F; ++j) {
-                    double d = q[j] - x[j];
-                    double c;
-                    if (AllContinuous || continuous[j]) {
-                        if (!Metric::Square(d, w[j], c)) {
-                            return false;
-                        }
-                    } else {
-                        if (d != 0.0) {
-                            d = 2.0;
-                        }
-                        c = Metric::Linear(d, w[j]);
+        if (Blocks && info >= 0) {
+            // A block: measure every case, then insert the candidates in descent order.
+            const int first = span[n].first;
+            const int size = span[n].count;
+            double distance[kMaxBlockCases];
+            unsigned candidates = 0;
+            const double* x = pts + static_cast<size_t>(first) * F;
+            for (int i = 0; i < size; ++i, x += F) {
+                distance[i] = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
+                candidates |= (distance[i] <= threshold ? 1u : 0u) << i;
+            }
+            if (candidates != 0) {
+                int8_t byRank[kMaxBlockCases];
+                std::fill_n(byRank, size, static_cast<int8_t>(-1));
+                for (unsigned bits = candidates; bits != 0; bits &= bits - 1) {
+                    const int i = __builtin_ctz(bits);
+                    byRank[descentRank(n, first + i)] = static_cast<int8_t>(i);
+                }
+                for (int r = 0; r < size; ++r) {
+                    const int i = byRank[r];
+                    if (i < 0) {
+                        continue;
                     }
-                    sum += c;
+                    const double sum = distance[i];
+                    const int caseRow = cases[first + i];
+                    if (sum > threshold || isSelf(sum, caseRow)) {
+                        continue;
+                    }
+                    if (count == k && sum < threshold && sum >= threshold - tolerance) {
+                        return kUndecided;
+                    }
+                    insert(sum, caseRow);
+                }
+            }
+        } else {
+            // Leaf scan.
+            const int first = tree[n].ref;
+            const int last = first + ~info;
+            for (int p = first; p < last; ++p) {
+                const double* x = pts + static_cast<size_t>(p) * F;
+                double sum = 0.0;
+                if constexpr (Checked) {
+                    bool abandoned = false;
+                    for (size_t j = 0; j < F; ++j) {
+                        double d = q[j] - x[j];
+                        double c;
+                        if (AllContinuous || continuous[j]) {
+                            if (!Metric::Square(d, w[j], c)) {
+                                return kOverflow;
+                            }
+                        } else {
+                            if (d != 0.0) {
+                                d = 2.0;
+                            }
+                            c = Metric::Linear(d, w[j]);
+                        }
+                        sum += c;
+                        if (sum > threshold) {
+                            abandoned = true;
+                            break;
+                        }
+                    }
+                    if (abandoned) {
+                        continue;
+                    }
+                } else {
+                    sum = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
                     if (sum > threshold) {
-                        abandoned = true;
-                        break;
+                        continue;
                     }
                 }
-                if (abandoned) {
-                    continue;
-                }
-            } else {
-                for (size_t j = 0; j < F; ++j) {
-                    double d = q[j] - x[j];
-                    if (AllContinuous || continuous[j]) {
-                        sum += Metric::SquareUnchecked(d, w[j]);
-                    } else {
-                        if (d != 0.0) {
-                            d = 2.0;
-                        }
-                        sum += Metric::Linear(d, w[j]);
-                    }
-                }
-                if (sum > threshold) {
-                    continue;
+                if (!isSelf(sum, cases[p])) {
+                    insert(sum, cases[p]);
                 }
             }
-            const int caseRow = cases[p];
-            if (!includeSelf && sum == 0.0 && caseIdColumn >= 0 &&
-                query[caseIdColumn] ==
-                    std::trunc((*rows)[static_cast<size_t>(caseRow)][caseIdColumn])) {
-                continue;
-            }
-            int pos = count;
-            while (pos > 0 && e[pos - 1].distance > sum) {
-                e[pos] = e[pos - 1];
-                --pos;
-            }
-            e[pos].distance = sum;
-            e[pos].caseIndex = static_cast<uint32_t>(caseRow);
-            if (count < k) {
-                ++count;
-            }
-            threshold = count < k ? unbounded : e[k - 1].distance;
         }
 
         // Next far child that can still hold a closer case.
         for (;;) {
             if (top == 0) {
                 list->count = count;
-                return true;
+                return kFound;
             }
             const PendingNode& next = stack[--top];
             if (threshold > next.bound) {
@@ -725,6 +877,20 @@ bool KNNKdTree::SearchKernel(const double* query, bool includeSelf) {
             }
         }
     }
+}
+
+template <class Metric, bool AllContinuous>
+int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
+    if (!(valuesAreSmall && QueryIsSafe())) {
+        return SearchKernel<Metric, true, AllContinuous, false>(query, includeSelf, 0.0);
+    }
+    const int outcome =
+        SearchKernel<Metric, false, AllContinuous, true>(query, includeSelf, RoundingTolerance());
+    if (outcome != kUndecided) {
+        return outcome;
+    }
+    ++undecidedSearches;
+    return SearchKernel<Metric, false, AllContinuous, false>(query, includeSelf, 0.0);
 }
 
 NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
@@ -741,26 +907,15 @@ NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
     for (size_t j = 0; j < entries.size(); ++j) {
         queryFeatures[j] = query[entries[j].column];
     }
-    const bool checked = !(valuesAreSmall && QueryIsSafe());
-    bool ok;
+    int outcome;
     if (euclidean) {
-        if (checked) {
-            ok = allContinuous ? SearchKernel<EuclideanMetric, true, true>(query, includeSelf)
-                               : SearchKernel<EuclideanMetric, true, false>(query, includeSelf);
-        } else {
-            ok = allContinuous ? SearchKernel<EuclideanMetric, false, true>(query, includeSelf)
-                               : SearchKernel<EuclideanMetric, false, false>(query, includeSelf);
-        }
+        outcome = allContinuous ? RunSearch<EuclideanMetric, true>(query, includeSelf)
+                                : RunSearch<EuclideanMetric, false>(query, includeSelf);
     } else {
-        if (checked) {
-            ok = allContinuous ? SearchKernel<CityBlockMetric, true, true>(query, includeSelf)
-                               : SearchKernel<CityBlockMetric, true, false>(query, includeSelf);
-        } else {
-            ok = allContinuous ? SearchKernel<CityBlockMetric, false, true>(query, includeSelf)
-                               : SearchKernel<CityBlockMetric, false, false>(query, includeSelf);
-        }
+        outcome = allContinuous ? RunSearch<CityBlockMetric, true>(query, includeSelf)
+                                : RunSearch<CityBlockMetric, false>(query, includeSelf);
     }
-    if (!ok) {
+    if (outcome != kFound) {
         list->count = 0;
         return list.get();
     }

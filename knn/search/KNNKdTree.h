@@ -18,7 +18,7 @@
 namespace KNN_800 {
 
 class KNNKdTree : public IKNNNearestNeighbor {
-  public:
+public:
     // A tree over the rows of `preparation` (not owned), with the metric, fold column and
     // case-identifier column of its settings.
     explicit KNNKdTree(KNNDataPreparation* preparation);
@@ -64,8 +64,10 @@ class KNNKdTree : public IKNNNearestNeighbor {
     const std::vector<double>& Weights() const { return weights; }
     bool IsEuclidean() const { return euclidean; }
     const KNNDistance& Metric() const { return *metric; }
+    // Searches that the block scan could not settle and that were repeated node by node.
+    long UndecidedSearches() const { return undecidedSearches; }
 
-  private:
+private:
     // One node of the flattened tree, in depth-first order (a split's low child follows it).
     struct FlatNode {
         double cut;        // split: cut value in data units
@@ -75,7 +77,16 @@ class KNNKdTree : public IKNNNearestNeighbor {
         int32_t info;  // split: feature position | kCategoricalSplit; leaf: ~case count
     };
     static constexpr int32_t kCategoricalSplit = 0x40000000;
-    static constexpr int32_t kFeatureMask = kCategoricalSplit - 1;
+    // Split whose subtree is searched as one block (few cases, parent has more).
+    static constexpr int32_t kBlockRoot = 0x20000000;
+    static constexpr int32_t kFeatureMask = kBlockRoot - 1;
+    static constexpr int kMaxBlockCases = 16;
+
+    // The cases under a node: slots first ... first + count - 1 of caseIndex.
+    struct CaseSpan {
+        int32_t first;
+        int32_t count;
+    };
 
     struct PendingNode {
         int32_t node;
@@ -88,9 +99,13 @@ class KNNKdTree : public IKNNNearestNeighbor {
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
     void SortEqualGroup(int start, int count);
+    void MarkBlocks();
     bool QueryIsSafe() const;
-    template <class Metric, bool Checked, bool AllContinuous>
-    bool SearchKernel(const double* query, bool includeSelf);
+    double RoundingTolerance() const;
+    template <class Metric, bool AllContinuous>
+    int RunSearch(const double* query, bool includeSelf);
+    template <class Metric, bool Checked, bool AllContinuous, bool Blocks>
+    int SearchKernel(const double* query, bool includeSelf, double tolerance);
     template <class Metric, bool Checked>
     bool RootBound(double& bound) const;
 
@@ -112,6 +127,8 @@ class KNNKdTree : public IKNNNearestNeighbor {
     int variableCount = 0;
     std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
     std::vector<FlatNode> nodes;
+    std::vector<CaseSpan> spans;                    // per node
+    int blockCases = 8;                             // largest block
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
     VelCommon_940::VelStatus status;
     bool euclidean = true;
@@ -131,6 +148,7 @@ class KNNKdTree : public IKNNNearestNeighbor {
     std::vector<double> featureFactor;  // axis factor
     std::vector<double> featureLow;     // the tree's bounds, data units
     std::vector<double> featureHigh;
+    std::vector<double> featureMaxAbs;  // largest |value| of the built cases
     bool allContinuous = true;
     bool valuesAreSmall = false;  // built values and weights rule out overflow
 
@@ -150,6 +168,7 @@ class KNNKdTree : public IKNNNearestNeighbor {
     // Search scratch.
     std::vector<double> queryFeatures;
     std::vector<PendingNode> pending;
+    long undecidedSearches = 0;
 };
 
 }  // namespace KNN_800

@@ -1,0 +1,242 @@
+// Times the component's kd-tree (built through the real data preparation path) against
+// nanoflann on identical data: tree build, and an all-points search in which every training
+// case is searched once with itself excluded, K = 10 (nanoflann: K + 1, then the case itself
+// is dropped). Prints one table row per configuration with the ratio ours / peer.
+//
+//   kdtree_bench [--quick] [--only N,d]
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <nanoflann.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "HostInterfaces.h"
+#include "Record.h"
+#include "VelVarList.h"
+#include "knn/data/KNNDataPreparation.h"
+#include "knn/search/KNNKdTree.h"
+#include "knn/settings/KNNSettings.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Row-major points, n x d.
+struct Points {
+    int n = 0;
+    int d = 0;
+    std::vector<double> values;
+
+    size_t kdtree_get_point_count() const { return static_cast<size_t>(n); }
+    double kdtree_get_pt(size_t i, size_t j) const {
+        return values[i * static_cast<size_t>(d) + j];
+    }
+    template <class Box>
+    bool kdtree_get_bbox(Box&) const {
+        return false;
+    }
+};
+
+Points Generate(int n, int d, bool clustered, unsigned seed) {
+    Points p{n, d, std::vector<double>(static_cast<size_t>(n) * static_cast<size_t>(d))};
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    if (!clustered) {
+        for (double& v : p.values) {
+            v = uniform(random);
+        }
+        return p;
+    }
+    // 32 Gaussian clusters of different widths around uniform centres.
+    const int clusters = 32;
+    std::vector<double> centres(static_cast<size_t>(clusters * d));
+    std::vector<double> widths(static_cast<size_t>(clusters));
+    for (double& c : centres) {
+        c = uniform(random);
+    }
+    for (double& w : widths) {
+        w = 0.005 + 0.05 * uniform(random);
+    }
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (int i = 0; i < n; ++i) {
+        const size_t c = static_cast<size_t>(random() % clusters);
+        for (int j = 0; j < d; ++j) {
+            p.values[static_cast<size_t>(i) * d + j] =
+                centres[c * d + static_cast<size_t>(j)] + widths[c] * normal(random);
+        }
+    }
+    return p;
+}
+
+// Hands the generated points to the data preparation as records: d features and a case
+// identifier in the last column.
+class PointSource : public VelCommon_940::RecordSource {
+public:
+    explicit PointSource(const Points& points)
+        : points(points), record(std::vector<double>(static_cast<size_t>(points.d) + 1)) {}
+    bool Reset() override {
+        next = 0;
+        return true;
+    }
+    const VelCommon_940::Record* Next() override {
+        if (next >= points.n) {
+            return nullptr;
+        }
+        std::vector<double>& v = record.Values();
+        std::copy_n(&points.values[static_cast<size_t>(next) * points.d], points.d, v.begin());
+        v[static_cast<size_t>(points.d)] = next;
+        ++next;
+        return &record;
+    }
+
+private:
+    const Points& points;
+    VelCommon_940::Record record;
+    int next = 0;
+};
+
+struct Timing {
+    double build = 0.0;
+    double search = 0.0;
+    double checksum = 0.0;  // sum of all reported distances
+};
+
+Timing RunOurs(const Points& points, int K, std::vector<float>* kth) {
+    KNN_800::KNNSettings settings;
+    VelXML_940::VelVarList dictionary;
+    settings.TotalVarNum = points.d + 1;
+    settings.RescaleMethod = 1;
+    settings.CaseIDVariable = points.d;
+    std::vector<int> features;
+    for (int j = 0; j <= points.d; ++j) {
+        dictionary.Add(new VelXML_940::VelContVar("x" + std::to_string(j)));
+        settings.UsedVariables.push_back(j);
+        if (j < points.d) {
+            features.push_back(j);
+        }
+    }
+    PointSource source(points);
+    KNN_800::KNNDataPreparation preparation(&settings, &dictionary, nullptr, nullptr);
+    if (preparation.Run(source).IsError()) {
+        std::fprintf(stderr, "data preparation failed\n");
+        std::exit(1);
+    }
+    KNN_800::KNNKdTree tree(&preparation);
+    Timing t;
+    Clock::time_point start = Clock::now();
+    tree.Build(features, -1, nullptr);
+    t.build = Seconds(start);
+
+    const std::vector<double*>& rows = preparation.Rows();
+    start = Clock::now();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const KNN_800::NeighborList* list = tree.Search(rows[i], K, false);
+        if (list->count > 0) {
+            const double last = list->entries[static_cast<size_t>(list->count) - 1].distance;
+            t.checksum += last;
+            (*kth)[i] = static_cast<float>(last);
+        }
+    }
+    t.search = Seconds(start);
+    return t;
+}
+
+Timing RunPeer(const Points& points, int K, std::vector<float>* kth) {
+    using Index = nanoflann::KDTreeSingleIndexAdaptor<
+        nanoflann::L2_Simple_Adaptor<double, Points>, Points, -1, uint32_t>;
+    Timing t;
+    Clock::time_point start = Clock::now();
+    Index index(points.d, points, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+    t.build = Seconds(start);
+
+    std::vector<uint32_t> ids(static_cast<size_t>(K) + 1);
+    std::vector<double> squared(static_cast<size_t>(K) + 1);
+    start = Clock::now();
+    for (int i = 0; i < points.n; ++i) {
+        const double* q = &points.values[static_cast<size_t>(i) * points.d];
+        const size_t found = index.knnSearch(q, static_cast<size_t>(K) + 1, ids.data(),
+                                             squared.data());
+        // Drop the case itself (or, among exact duplicates, one copy at distance 0).
+        size_t kept = 0;
+        bool dropped = false;
+        double last = 0.0;
+        for (size_t r = 0; r < found && kept < static_cast<size_t>(K); ++r) {
+            if (!dropped && (ids[r] == static_cast<uint32_t>(i) || r + 1 == found)) {
+                dropped = true;
+                continue;
+            }
+            last = std::sqrt(squared[r]);
+            ++kept;
+        }
+        t.checksum += last;
+        (*kth)[static_cast<size_t>(i)] = static_cast<float>(last);
+    }
+    t.search = Seconds(start);
+    return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    int onlyN = 0;
+    int onlyD = 0;
+    for (int a = 1; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--quick") == 0) {
+            quick = true;
+        } else if (std::strcmp(argv[a], "--only") == 0 && a + 1 < argc) {
+            std::sscanf(argv[++a], "%d,%d", &onlyN, &onlyD);
+        } else {
+            std::fprintf(stderr, "usage: %s [--quick] [--only N,d]\n", argv[0]);
+            return 2;
+        }
+    }
+    struct Config {
+        int n;
+        int d;
+    };
+    std::vector<Config> configs{{100000, 2},  {100000, 4},  {100000, 8},
+                                {100000, 16}, {1000000, 2}, {1000000, 4}};
+    const int K = 10;
+
+    std::printf("%-9s %3s %-9s | %10s %10s %6s | %10s %10s %6s | %s\n", "N", "d", "data",
+                "build ours", "build peer", "ratio", "srch ours", "srch peer", "ratio",
+                "k-th distances agree");
+    for (const Config& c : configs) {
+        const int n = quick ? c.n / 10 : c.n;
+        if ((onlyN != 0 && c.n != onlyN) || (onlyD != 0 && c.d != onlyD)) {
+            continue;
+        }
+        for (bool clustered : {false, true}) {
+            const Points points = Generate(n, c.d, clustered, 1234u + static_cast<unsigned>(c.d));
+            std::vector<float> oursKth(static_cast<size_t>(n));
+            std::vector<float> peerKth(static_cast<size_t>(n));
+            const Timing ours = RunOurs(points, K, &oursKth);
+            const Timing peer = RunPeer(points, K, &peerKth);
+            int disagree = 0;
+            for (int i = 0; i < n; ++i) {
+                if (std::fabs(oursKth[static_cast<size_t>(i)] - peerKth[static_cast<size_t>(i)]) >
+                    1e-6f * (1.0f + peerKth[static_cast<size_t>(i)])) {
+                    ++disagree;
+                }
+            }
+            std::printf("%-9d %3d %-9s | %9.3fs %9.3fs %6.2f | %9.3fs %9.3fs %6.2f | %s\n", n,
+                        c.d, clustered ? "clustered" : "uniform", ours.build, peer.build,
+                        ours.build / peer.build, ours.search, peer.search,
+                        ours.search / peer.search,
+                        disagree == 0 ? "yes" : (std::to_string(disagree) + " differ").c_str());
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}

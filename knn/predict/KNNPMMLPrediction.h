@@ -1,0 +1,62 @@
+// Scores every training case once more for the case tables of the model document. Besides
+// predicting and accumulating errors like its base, it writes per case and target one row of
+// neighbours, distances and predictions into the target's "neighborsDistances" table and, for
+// a categorical target, one row of category probabilities into its "predictionProbability"
+// table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "XMLElement.h"
+#include "knn/predict/KNNPredictionFactory.h"
+
+namespace KNN_800 {
+
+class KNNPMMLPrediction : public KNNPredictionFactory {
+public:
+    // `rows`: the prepared training rows (not owned); `variableCount`: the number of
+    // dictionary fields.
+    KNNPMMLPrediction(std::vector<KNNPredictionSummary*> summaries, InterruptionProbe* interrupt,
+                      const std::vector<double*>* rows, int variableCount);
+
+    // The criteria collected by ComputeCriteria, one per present summary of every pass.
+    std::vector<double> GetCriteria() override { return criteria; }
+    void Prepare() override {}
+    // Predicts every target for k = 1 ... its K and accumulates the error of the prediction
+    // from its K nearest neighbours.
+    VelCommon_940::VelStatus ProcessCase(NeighborList& list, const double* row) override;
+    void WriteCase(const NeighborList& list, const double* row) override;
+
+    // Prepares a scoring pass over the targets of the current summary list (in that order):
+    // their K, the case-identifier column and name, which targets are continuous, the category
+    // texts of each target, and their tables (not owned; a continuous target's probability
+    // table is null). Sets the tables' column names and restarts the row numbers at 1.
+    void Initialise(bool noPredictions, const std::vector<std::string>& responseNames,
+                    const std::vector<int>& kPerTarget, int caseIdColumn,
+                    const std::string& caseIdName, const std::vector<bool>& continuousTarget,
+                    const std::vector<std::vector<std::string>>& categoryTexts,
+                    std::vector<VelXML_940::XMLElement*>* neighbourTables,
+                    std::vector<VelXML_940::XMLElement*>* probabilityTables);
+    // Appends the criterion of every present summary of the pass just scored.
+    void ComputeCriteria();
+
+private:
+    void AppendCaseId(std::string& text, const double* row) const;
+
+    const std::vector<double*>* rows;
+    std::vector<double> criteria;
+    int variableCount;
+    std::vector<int> kPerTarget;
+    std::vector<VelXML_940::XMLElement*>* neighbourTables = nullptr;
+    std::vector<VelXML_940::XMLElement*>* probabilityTables = nullptr;
+    std::vector<bool> continuousTarget;
+    std::vector<int> categoryCounts;
+    int caseIdColumn = -1;
+    bool noPredictions = false;
+    int rowNumber = 1;
+    std::vector<std::vector<double>> predictions;  // per target, the case being written
+    std::string text;                              // row under construction
+};
+
+}  // namespace KNN_800

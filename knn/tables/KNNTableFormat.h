@@ -1,0 +1,27 @@
+// The one table format of the model document. A "SimpleTable" holds optional "Metadata", an
+// empty "RowNames", a "ColumnNames" line and one "Row" per row; cells are joined by ';'. A
+// "ComplexTable" groups simple tables. Appending goes through the table's AddChild, so a
+// disk-backed table writes each part to its file at once and keeps nothing in memory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "XMLElement.h"
+
+namespace KNN_800 {
+
+// Every double of the document: "%.15g" with a point as the decimal separator.
+std::string FormatDouble(double value);
+
+// A new "SimpleTable" or "ComplexTable" element (by `kind`) with its "name" attribute.
+VelXML_940::XMLElement* CreateTable(const std::string& kind, const std::string& name);
+
+// Appends an empty "RowNames" and a "ColumnNames" holding `names` (already joined by ';').
+void AddColumnNames(VelXML_940::XMLElement* table, std::string names);
+// Appends one "Row" holding `cells` (already joined by ';').
+void AddRow(VelXML_940::XMLElement* table, std::string cells);
+// Appends one "Row" of decimal integers joined by ';'. An empty list gives an empty row.
+void AddIntegerRow(VelXML_940::XMLElement* table, const std::vector<int>& values);
+
+}  // namespace KNN_800
