@@ -62,6 +62,9 @@ continuous fields with the data's minimum and maximum as their declared range, o
 categorical fields with their values, sorted, as categories. Columns without any value, or
 with one value only, are left out of the predictors. Without --id (--focal) the document adds
 a field "_row" ("_focal") that `knn run` fills with the record number (the category 1).
+K is chosen by the component between 3 and 10 by 10-fold cross-validation over a field
+"_fold" that `knn run` fills by record number (fewer folds and a lower K for small data);
+--k fixes K instead.
 
 Options:
   --data FILE          the CSV file to learn from (required)
@@ -71,6 +74,7 @@ Options:
   --predictors A,B,C   the predictors (default: every column that has no other role)
   --exclude A,B        columns to leave out
   --categorical A,B    numeric columns to treat as categories
+  --k N                a fixed K instead of one chosen by cross-validation
   --out FILE           where to write the document (default: standard output)
   -q, --quiet          no notes on standard error
   -h, --help           show this help
@@ -82,7 +86,9 @@ Exit codes: 0 success, 2 wrong command line, 3 unusable data, 8 output not writa
 constexpr const char* kRunHelp = R"(Usage: knn run --settings S.xml --data DATA.csv [options]
 
 Builds a model from the training data and prints a summary: records read, valid cases, cases
-dropped and why, K and the features per target, warnings. Progress goes to standard error.
+dropped and why, and per target K, the features in use and, when the component chose them,
+the error of each K tried, the order in which features were added and their importance.
+Progress goes to standard error.
 
 Options:
   --settings FILE      the settings document (required)
@@ -204,18 +210,6 @@ bool SameFile(const std::string& a, const std::string& b) {
            std::filesystem::weakly_canonical(b, error);
 }
 
-std::string TemporaryDirectory() {
-    std::error_code error;
-    std::string directory = std::filesystem::temp_directory_path(error).string();
-    if (error || directory.empty()) {
-        directory = "/tmp";
-    }
-    if (directory.back() != '/') {
-        directory.push_back('/');
-    }
-    return directory;
-}
-
 int Init(const std::vector<std::string>& args, std::ostream& err) {
     const OptionValues values = ParseOptions("init", args,
                                              {{"data", true, true},
@@ -225,6 +219,7 @@ int Init(const std::vector<std::string>& args, std::ostream& err) {
                                               {"predictors", true, false},
                                               {"exclude", true, false},
                                               {"categorical", true, false},
+                                              {"k", true, false},
                                               {"out", true, false},
                                               {"quiet", false, false}});
     InitOptions options;
@@ -235,7 +230,15 @@ int Init(const std::vector<std::string>& args, std::ostream& err) {
     options.predictors = All(values, "predictors");
     options.exclude = All(values, "exclude");
     options.categorical = All(values, "categorical");
-    options.tempDir = TemporaryDirectory();
+    options.tempDir = SystemTemporaryDirectory();
+    const std::string k = Single("init", values, "k");
+    if (!k.empty()) {
+        const std::optional<double> number = ParseNumber(k);
+        if (!number || *number < 1 || *number > 1e6 || *number != static_cast<int>(*number)) {
+            UsageError("init", "--k needs a whole number of neighbours, at least 1, not " + k);
+        }
+        options.k = static_cast<int>(*number);
+    }
     std::string out = Single("init", values, "out");
     if (out.empty()) {
         out = "-";

@@ -23,7 +23,7 @@ enum class Cell { kValue, kMissing, kUnknownCategory };
 
 // How one dictionary field gets its value in every record.
 struct FieldSource {
-    enum Kind { kColumn, kRecordNumber, kConstant } kind = kColumn;
+    enum Kind { kColumn, kRecordNumber, kFold, kConstant } kind = kColumn;
     int column = -1;  // CSV column for kColumn
     double constant = 0.0;
     const VelXML_940::IVelVariable* variable = nullptr;
@@ -154,6 +154,12 @@ LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, D
             if (role == DataRole::kTraining) {
                 source.kind = FieldSource::kRecordNumber;
             }
+        } else if (field == settings.fold && source.categorical && role == DataRole::kTraining &&
+                   source.variable->GetCategoryCount() > 0) {
+            // Record r goes to the fold of category code (r - 1) mod V, V the number of folds:
+            // folds of (nearly) equal size, mixed across the file even when it is sorted.
+            data.foldSupplied = true;
+            source.kind = FieldSource::kFold;
         } else if (field == settings.focal) {
             data.focalSupplied = true;
             // The first category marks every record alike; a continuous focal field gets 1.
@@ -191,6 +197,8 @@ LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, D
             Cell cell = Cell::kValue;
             if (source.kind == FieldSource::kRecordNumber) {
                 value = static_cast<double>(record + 1);
+            } else if (source.kind == FieldSource::kFold) {
+                value = static_cast<double>(record % source.variable->GetCategoryCount());
             } else if (source.kind == FieldSource::kColumn) {
                 const size_t column = static_cast<size_t>(source.column);
                 cell = Convert(source, fields[column], value, reader, column);

@@ -38,6 +38,7 @@ struct LoadedData {
     std::set<std::pair<long, int>> unknownCells;
     bool caseIdFromRecordNumber = false;  // the identifier column is absent
     bool focalSupplied = false;           // the focal column is absent
+    bool foldSupplied = false;            // the fold column is absent: folds by record number
 
     long Records() const { return static_cast<long>(lines.size()); }
     const double* Record(long index) const {
@@ -47,7 +48,9 @@ struct LoadedData {
 
 enum class DataRole {
     // Training data: every dictionary field needs a column, except the case identifier (then
-    // the record number 1, 2, ...) and the focal field (then its first category).
+    // the record number 1, 2, ...), the focal field (then its first category) and a
+    // categorical fold field (then record r gets category code (r - 1) mod V, V being its
+    // number of categories).
     kTraining,
     // Records to score: only the features need a column; an absent identifier is left
     // missing, so that a new record may find a training case at distance 0.

@@ -17,6 +17,12 @@ namespace {
 // More distinct values than this make a column useless as categories (and expensive to keep).
 constexpr size_t kMaxCategories = 1000;
 constexpr long kRecordsPerCheck = 4096;
+// Automatic K selection: K from kDefaultMinK to kDefaultMaxK, by kDefaultFolds-fold
+// cross-validation, each bound lowered for small data sets; kDefaultK when K is fixed.
+constexpr int kDefaultFolds = 10;
+constexpr int kDefaultMinK = 3;
+constexpr int kDefaultMaxK = 10;
+constexpr int kDefaultK = 5;
 
 struct Column {
     std::string name;
@@ -178,6 +184,33 @@ std::string UnusedName(const std::string& base, const std::vector<Column>& colum
         name = base + std::to_string(n);
     }
     return name;
+}
+
+// How the settings set K: chosen by cross-validation when the data allow it and no fixed K
+// was asked for, else fixed.
+struct KChoice {
+    int folds = 0;  // 0: K is fixed at specifiedK
+    int minK = 0;
+    int maxK = 0;
+    int specifiedK = 0;
+};
+
+KChoice ChooseK(long records, int fixedK) {
+    KChoice choice;
+    const long folds = std::min<long>(kDefaultFolds, records);
+    // Every held-out record needs MaxK neighbours in the other folds; the largest fold holds
+    // ceil(records / folds) records.
+    const long maxK = std::min<long>(kDefaultMaxK, records - (records + folds - 1) / folds);
+    if (fixedK > 0 || folds < 2 || maxK < 2) {
+        choice.specifiedK =
+            fixedK > 0 ? fixedK : static_cast<int>(std::clamp<long>(records - 1, 1, kDefaultK));
+        return choice;
+    }
+    choice.folds = static_cast<int>(folds);
+    choice.maxK = static_cast<int>(maxK);
+    choice.minK = std::min(kDefaultMinK, choice.maxK - 1);
+    choice.specifiedK = std::min(kDefaultK, choice.maxK);
+    return choice;
 }
 
 }  // namespace
@@ -355,6 +388,18 @@ InferredSettings InferSettings(const InitOptions& options,
         notes.push_back("the data have no focal column: the settings add " + Quote(focalName) +
                         " with the single category 1, which knn run supplies for every record");
     }
+    const KChoice k = ChooseK(records, options.k);
+    const std::string foldName = UnusedName(kGeneratedFoldName, columns);
+    if (k.folds > 0) {
+        notes.push_back("K is chosen between " + std::to_string(k.minK) + " and " +
+                        std::to_string(k.maxK) + " by " + std::to_string(k.folds) +
+                        "-fold cross-validation: the settings add the fold field " +
+                        Quote(foldName) + ", which knn run fills by record number");
+    } else if (options.k == 0) {
+        notes.push_back("with " + std::to_string(records) +
+                        " records K cannot be chosen by cross-validation: it is fixed at " +
+                        std::to_string(k.specifiedK));
+    }
 
     std::ostringstream xml;
     xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -397,6 +442,14 @@ InferredSettings InferSettings(const InitOptions& options,
             << "\" kind=\"categorical-numeric\" label=\"Focal record\">\n"
             << "      <Category value=\"1\"/>\n    </Field>\n";
     }
+    if (k.folds > 0) {
+        xml << "    <Field name=\"" << Attribute(foldName, "")
+            << "\" kind=\"categorical-numeric\" label=\"Cross-validation fold\">\n";
+        for (int fold = 1; fold <= k.folds; ++fold) {
+            xml << "      <Category value=\"" << fold << "\"/>\n";
+        }
+        xml << "    </Field>\n";
+    }
     xml << "  </Dictionary>\n  <Targets>\n";
     for (const size_t i : targets) {
         xml << "    <Target name=\"" << Attribute(columns[i].name, "") << "\"/>\n";
@@ -418,14 +471,26 @@ InferredSettings InferSettings(const InitOptions& options,
     xml << "    <Parameter key=\"RescaleMethod\" type=\"bool\" value=\"true\"/>\n"
         << "    <Parameter key=\"DistMetric\" type=\"string\" value=\"Euclidean\"/>\n"
         << "    <Parameter key=\"TempFileDir\" type=\"string\" value=\""
-        << Attribute(options.tempDir, "the temporary directory") << "\"/>\n"
-        << "    <!-- K is fixed at SpecifiedK. To let the component choose K between MinK and "
-           "MaxK,\n         set IsAutoKSelection to true and name a fold field (VFoldVar, "
-           "VFoldValue). -->\n"
-        << "    <Parameter key=\"IsAutoKSelection\" type=\"bool\" value=\"false\"/>\n"
-        << "    <Parameter key=\"MinK\" type=\"int\" value=\"3\"/>\n"
-        << "    <Parameter key=\"MaxK\" type=\"int\" value=\"10\"/>\n"
-        << "    <Parameter key=\"SpecifiedK\" type=\"int\" value=\"5\"/>\n"
+        << Attribute(options.tempDir, "the temporary directory") << "\"/>\n";
+    if (k.folds > 0) {
+        xml << "    <!-- K is chosen between MinK and MaxK by cross-validation over VFoldValue "
+               "folds:\n"
+               "         the field VFoldVar gives each record's fold (knn run numbers the records\n"
+               "         into folds when the data have no such column). For a fixed K, set\n"
+               "         IsAutoKSelection to false; SpecifiedK is then K. -->\n"
+            << "    <Parameter key=\"IsAutoKSelection\" type=\"bool\" value=\"true\"/>\n"
+            << "    <Parameter key=\"MinK\" type=\"int\" value=\"" << k.minK << "\"/>\n"
+            << "    <Parameter key=\"MaxK\" type=\"int\" value=\"" << k.maxK << "\"/>\n"
+            << "    <Parameter key=\"VFoldVar\" type=\"string\" value=\"" << Attribute(foldName, "")
+            << "\"/>\n"
+            << "    <Parameter key=\"VFoldValue\" type=\"int\" value=\"" << k.folds << "\"/>\n";
+    } else {
+        xml << "    <!-- K is fixed at SpecifiedK. Without a fixed K, knn init writes settings "
+               "that\n"
+               "         let the component choose K by cross-validation. -->\n"
+            << "    <Parameter key=\"IsAutoKSelection\" type=\"bool\" value=\"false\"/>\n";
+    }
+    xml << "    <Parameter key=\"SpecifiedK\" type=\"int\" value=\"" << k.specifiedK << "\"/>\n"
         << "  </Parameters>\n</Settings>\n";
     result.document = xml.str();
     return result;

@@ -23,6 +23,18 @@ namespace {
 
 }  // namespace
 
+std::string SystemTemporaryDirectory() {
+    std::error_code error;
+    std::string directory = std::filesystem::temp_directory_path(error).string();
+    if (error || directory.empty()) {
+        directory = "/tmp";
+    }
+    if (directory.back() != '/') {
+        directory.push_back('/');
+    }
+    return directory;
+}
+
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     if (IsStandardOutput()) {
         return;

@@ -25,6 +25,9 @@ public:
     void Discard();
 
     const std::string& Path() const { return path_; }
+    // The file the text goes to until Commit(): it can be read back before it is committed.
+    // Empty for standard output.
+    const std::string& TemporaryPath() const { return temporary_; }
     bool IsStandardOutput() const { return path_ == "-"; }
 
 private:
@@ -33,5 +36,8 @@ private:
     std::ofstream file_;
     bool open_ = false;
 };
+
+// The system's directory for temporary files ($TMPDIR, else /tmp), with a trailing '/'.
+std::string SystemTemporaryDirectory();
 
 }  // namespace knncli

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -11,6 +13,8 @@
 #include "Errors.h"
 #include "Interrupt.h"
 #include "Messages.h"
+#include "ModelDocument.h"
+#include "ModelSummary.h"
 #include "Output.h"
 #include "Predictions.h"
 #include "Progress.h"
@@ -47,16 +51,15 @@ private:
     VelCommon_940::Record record_;
 };
 
+// What the model document told about the models, or why it told nothing.
+struct ModelFacts {
+    VelStatus exported;  // the component's status of writing the document
+    std::vector<DocumentModel> models;
+    std::string problem;  // empty when `models` could be read
+};
+
 std::string Quote(const std::string& text) {
     return "\"" + text + "\"";
-}
-
-std::string JoinNames(const AnalysisSettings& settings, const std::vector<int>& fields) {
-    std::string text;
-    for (const int field : fields) {
-        text += (text.empty() ? "" : ", ") + settings.FieldName(field);
-    }
-    return text.empty() ? "none" : text;
 }
 
 [[noreturn]] void Interrupted() {
@@ -73,41 +76,6 @@ VelCommon_940::Record WithoutTargets(const AnalysisSettings& settings, const dou
             settings.IsCategorical(target) ? -1.0 : VelMV::Missing();
     }
     return record;
-}
-
-bool IsValidCase(const AnalysisSettings& settings, const double* row) {
-    return std::all_of(settings.usedFields.begin(), settings.usedFields.end(), [&](int field) {
-        const double value = row[field];
-        return settings.IsCategorical(field) ? value >= 0.0 : !VelMV::IsMissing(value);
-    });
-}
-
-// The number of neighbours each result of the model holds, learned by scoring the first valid
-// training case; empty when that fails.
-std::vector<size_t> NeighbourCounts(VelCommon_940::IVelAlgorithm& algorithm,
-                                    const AnalysisSettings& settings, const LoadedData& data) {
-    const std::vector<int> order = ResultOrder(settings);
-    for (long i = 0; i < data.Records(); ++i) {
-        if (!IsValidCase(settings, data.Record(i))) {
-            continue;
-        }
-        std::vector<std::vector<double>> results;
-        if (!algorithm.Score(WithoutTargets(settings, data.Record(i), data.width), nullptr, results)
-                 .IsOK()) {
-            return {};
-        }
-        std::vector<size_t> counts;
-        for (size_t r = 0; r < results.size(); ++r) {
-            const int categories = r < order.size() ? settings.CategoryCount(order[r]) : -1;
-            TargetResult decoded;
-            if (!DecodeResult(results[r], categories, decoded)) {
-                return {};
-            }
-            counts.push_back(decoded.ids.size());
-        }
-        return counts;
-    }
-    return {};
 }
 
 void PrintDropped(std::ostream& out, const std::map<DropReason, long>& dropped,
@@ -142,7 +110,7 @@ std::string DataContext(const LoadedData& data, const AnalysisSettings& settings
 }
 
 void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSettings& settings,
-                  const LoadedData& data, const std::vector<size_t>& neighbours,
+                  const LoadedData& data, const ModelFacts& facts,
                   const std::vector<VelStatus>& warnings) {
     out << "Model built from " << options.data << " with the settings " << options.settings << '\n';
     out << "  records read    " << data.Records() << '\n';
@@ -153,35 +121,14 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
         out << "  identifier      the record number (the data have no column "
             << Quote(settings.FieldName(settings.caseId)) << ")\n";
     }
+    if (data.foldSupplied && settings.UsesFolds()) {
+        const int folds = settings.CategoryCount(settings.fold);
+        out << "  folds           by record number: 1, 2, ..., " << folds
+            << ", 1, 2, ... (the data have no column " << Quote(settings.FieldName(settings.fold))
+            << ")\n";
+    }
 
-    std::string features =
-        JoinNames(settings, settings.specifiedFeatures.empty() ? settings.features
-                                                               : settings.specifiedFeatures);
-    if (settings.featureSelection && settings.specifiedFeatures.empty()) {
-        features = "chosen by forward selection from " + features;
-    }
-    if (settings.featureWeights) {
-        features += " (weighted by importance)";
-    }
-    const std::vector<int> order = ResultOrder(settings);
-    for (size_t r = 0; r < std::max<size_t>(order.size(), 1); ++r) {
-        if (r < order.size()) {
-            const int target = order[r];
-            out << "Target " << Quote(settings.FieldName(target));
-            if (settings.IsCategorical(target)) {
-                out << " (categorical, " << settings.CategoryCount(target) << " categories)";
-            } else {
-                out << " (continuous)";
-            }
-        } else {
-            out << "Neighbours only (no target)";
-        }
-        out << ": K = " << (r < neighbours.size() ? std::to_string(neighbours[r]) : "unknown");
-        if (settings.autoK && !order.empty()) {
-            out << " (chosen between " << settings.minK << " and " << settings.maxK << ")";
-        }
-        out << "\n  features: " << features << '\n';
-    }
+    PrintModels(out, settings, facts.models, facts.problem);
 
     if (!warnings.empty()) {
         out << "Warnings:\n";
@@ -199,23 +146,35 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
     }
 }
 
-void WriteModelDocument(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& file,
-                        const AnalysisSettings& settings) {
+// Has the component write its model document into `document` and reads K, the features and
+// the selection histories back from it. A document that cannot be written or read leaves the
+// reason in `problem`; only an interruption stops the run here.
+ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& document,
+                         const AnalysisSettings& settings) {
+    ModelFacts facts;
     VelCommon_940::ExportOptions exportOptions;
     exportOptions.utf8 = true;
     exportOptions.applicationName = "knn";
     exportOptions.applicationVersion = "1.0";
-    const VelStatus status = algorithm.Export(file.Stream(), &exportOptions);
-    if (InterruptRequested() || status.GetErrorCode() == 1) {
+    facts.exported = algorithm.Export(document.Stream(), &exportOptions);
+    if (InterruptRequested() || facts.exported.GetErrorCode() == 1) {
         Interrupted();
     }
-    if (status.IsError()) {
-        throw CliError(kExitModelUse,
-                       "cannot write the model document " + file.Path() + ": " +
-                           DescribeStatus(status, &settings) +
-                           (status.GetErrorCode() == 200099 ? "; run again without --pmml" : ""));
+    if (facts.exported.IsError()) {
+        facts.problem = "the component could not write the model document: " +
+                        DescribeStatus(facts.exported, &settings);
+        return facts;
     }
-    file.Commit();
+    if (!document.Stream().flush()) {
+        facts.problem = "the model document could not be stored in " + document.TemporaryPath();
+        return facts;
+    }
+    try {
+        facts.models = ReadModelDocument(document.TemporaryPath(), InterruptRequested);
+    } catch (const ModelDocumentError& e) {
+        facts.problem = std::string("the model document cannot be read back: ") + e.what();
+    }
+    return facts;
 }
 
 void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& options,
@@ -308,10 +267,10 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     const AnalysisSettings settings = LoadSettings(options.settings);
     ComponentLibrary library(options.library);
 
-    std::istringstream document(settings.text);
+    std::istringstream settingsStream(settings.text);
     // Declared after the library, so that it is deleted while the library's code is loaded.
     std::unique_ptr<VelCommon_940::IVelAlgorithm> algorithm(
-        library.Factory().CreateVelAlgorithm(document));
+        library.Factory().CreateVelAlgorithm(settingsStream));
     const VelStatus created = library.Factory().GetStatus();
     if (algorithm == nullptr) {
         throw CliError(kExitSettings, "the settings " + options.settings +
@@ -363,15 +322,52 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
         }
     }
 
-    PrintSummary(summary, options, settings, data, NeighbourCounts(*algorithm, settings, data),
-                 warnings);
+    // K, the features and how they were chosen are known only from the model document, so it
+    // is always written: into the temporary file of --pmml, which becomes the output once it
+    // has been read, or else into a scratch file in the system's temporary directory, which
+    // is removed afterwards (and, like every temporary file, on an error or Ctrl-C). Without
+    // --pmml the model facts are best effort: a document that cannot be written or read
+    // leaves them out of the summary, and the run goes on.
+    std::unique_ptr<OutputFile> scratch;
+    OutputFile* document = pmml != nullptr && !pmml->IsStandardOutput() ? pmml.get() : nullptr;
+    ModelFacts facts;
+    if (document == nullptr) {
+        try {
+            // Never committed: only its temporary file ever exists.
+            scratch = std::make_unique<OutputFile>(SystemTemporaryDirectory() + "knn-model.pmml");
+            document = scratch.get();
+        } catch (const CliError& e) {
+            if (pmml != nullptr) {
+                throw;
+            }
+            facts.problem = std::string("no temporary file for the model document: ") + e.what();
+        }
+    }
+    if (document != nullptr) {
+        progress.Step(pmml != nullptr ? "writing the model document " + options.pmml
+                                      : "writing the model document to read K and the features");
+        facts = ExportAndRead(*algorithm, *document, settings);
+        progress.Finish();
+    }
+
+    PrintSummary(summary, options, settings, data, facts, warnings);
 
     if (pmml != nullptr) {
-        progress.Step("writing the model document " + options.pmml);
-        WriteModelDocument(*algorithm, *pmml, settings);
-        progress.Finish();
+        if (facts.exported.IsError()) {
+            throw CliError(
+                kExitModelUse,
+                "cannot write the model document " + options.pmml + ": " +
+                    DescribeStatus(facts.exported, &settings) +
+                    (facts.exported.GetErrorCode() == 200099 ? "; run again without --pmml" : ""));
+        }
+        if (pmml->IsStandardOutput()) {
+            std::ifstream copy(scratch->TemporaryPath(), std::ios::binary);
+            std::cout << copy.rdbuf();
+        }
+        pmml->Commit();
         summary << "Model document written to " << options.pmml << '\n';
     }
+    scratch.reset();
     if (predictions != nullptr) {
         ScoreFile(*algorithm, options, settings, *predictions, summary, progress);
     }

@@ -109,6 +109,10 @@ AnalysisSettings ParseSettings(const std::string& text, const std::string& file)
     if (parser.GetParameter("FocalVar", name, nullptr).IsOK()) {
         settings.focal = dictionary.FindVariable(name);
     }
+    name.clear();
+    if (parser.GetParameter("VFoldVar", name, nullptr).IsOK() && !name.empty()) {
+        settings.fold = dictionary.FindVariable(name);
+    }
     bool useLabels = false;
     name.clear();
     if (parser.GetParameter("use_caselabels", useLabels, nullptr).IsOK() && useLabels &&
@@ -130,17 +134,14 @@ AnalysisSettings ParseSettings(const std::string& text, const std::string& file)
         }
         std::sort(settings.features.begin(), settings.features.end());
     }
-    names.clear();
-    if (parser.GetArray("SpecifiedFeature", names, nullptr).IsOK()) {
-        settings.specifiedFeatures = Indices(dictionary, names);
-    }
 
     parser.GetParameter("IsAutoKSelection", settings.autoK, nullptr);
-    parser.GetParameter("MinK", settings.minK, nullptr);
-    parser.GetParameter("MaxK", settings.maxK, nullptr);
-    parser.GetParameter("SpecifiedK", settings.specifiedK, nullptr);
     parser.GetParameter("IsFeatureSelection", settings.featureSelection, nullptr);
-    parser.GetParameter("IsFeatureWeight", settings.featureWeights, nullptr);
+
+    // Like the component, the fold field is never a distance feature while it assigns folds.
+    if (settings.UsesFolds()) {
+        std::erase(settings.features, settings.fold);
+    }
 
     // A case is kept only when every one of these fields has a usable value; the case label is
     // carried along but never makes a case invalid.
@@ -159,11 +160,8 @@ AnalysisSettings ParseSettings(const std::string& text, const std::string& file)
                 AddOnce(settings.usedFields, field);
             }
         }
-    } else if (settings.autoK && !settings.targets.empty()) {
-        name.clear();
-        if (parser.GetParameter("VFoldVar", name, nullptr).IsOK()) {
-            AddOnce(settings.usedFields, dictionary.FindVariable(name));
-        }
+    } else if (settings.UsesFolds()) {
+        AddOnce(settings.usedFields, settings.fold);
     }
     return settings;
 }

@@ -21,17 +21,17 @@ struct AnalysisSettings {
     int caseId = -1;
     int focal = -1;
     int caseLabel = -1;
-    std::vector<int> targets;   // in document order
-    std::vector<int> features;  // predictors less the identifier, label and focal fields
-    std::vector<int> specifiedFeatures;
+    int fold = -1;  // the field named by VFoldVar, whether automatic K selection uses it or not
+    std::vector<int> targets;     // in document order
+    std::vector<int> features;    // predictors less the identifier, label, focal and fold fields
     std::vector<int> usedFields;  // fields whose value must be valid for a case to be kept
 
     bool autoK = false;
-    int minK = 3;
-    int maxK = 5;
-    int specifiedK = 3;
     bool featureSelection = false;
-    bool featureWeights = false;
+
+    // True when the component assigns cases to cross-validation folds by the fold field:
+    // automatic K selection alone, with a target.
+    bool UsesFolds() const { return autoK && !featureSelection && !targets.empty() && fold >= 0; }
 
     std::string FieldName(int field) const;
     bool IsCategorical(int field) const;

@@ -3,7 +3,10 @@
 // case is searched once with itself excluded, K = 10 (nanoflann: K + 1, then the case itself
 // is dropped). Prints one table row per configuration with the ratio ours / peer.
 //
-//   kdtree_bench [--quick] [--only N,d]
+//   kdtree_bench [--quick] [--only N,d] [--side ours|peer]
+//
+// --quick divides every N by 10; --only runs one size (0 for "any"); --side runs only one of
+// the two searchers (for profiling; the ratio columns are then meaningless).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -191,13 +194,19 @@ int main(int argc, char** argv) {
     bool quick = false;
     int onlyN = 0;
     int onlyD = 0;
+    bool runOurs = true;
+    bool runPeer = true;
     for (int a = 1; a < argc; ++a) {
         if (std::strcmp(argv[a], "--quick") == 0) {
             quick = true;
         } else if (std::strcmp(argv[a], "--only") == 0 && a + 1 < argc) {
             std::sscanf(argv[++a], "%d,%d", &onlyN, &onlyD);
+        } else if (std::strcmp(argv[a], "--side") == 0 && a + 1 < argc) {
+            ++a;
+            runOurs = std::strcmp(argv[a], "ours") == 0;
+            runPeer = std::strcmp(argv[a], "peer") == 0;
         } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--only N,d]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--quick] [--only N,d] [--side ours|peer]\n", argv[0]);
             return 2;
         }
     }
@@ -221,8 +230,8 @@ int main(int argc, char** argv) {
             const Points points = Generate(n, c.d, clustered, 1234u + static_cast<unsigned>(c.d));
             std::vector<float> oursKth(static_cast<size_t>(n));
             std::vector<float> peerKth(static_cast<size_t>(n));
-            const Timing ours = RunOurs(points, K, &oursKth);
-            const Timing peer = RunPeer(points, K, &peerKth);
+            const Timing ours = runOurs ? RunOurs(points, K, &oursKth) : Timing{};
+            const Timing peer = runPeer ? RunPeer(points, K, &peerKth) : Timing{};
             int disagree = 0;
             for (int i = 0; i < n; ++i) {
                 if (std::fabs(oursKth[static_cast<size_t>(i)] - peerKth[static_cast<size_t>(i)]) >

@@ -58,7 +58,8 @@ public:
         return true;
     }
     const Record* Next() override {
-        if (next >= n) return nullptr;
+        if (next >= n)
+            return nullptr;
         std::vector<double>& v = record.Values();
         v[0] = static_cast<double>(++next);
         v[1] = unit(random);
@@ -76,6 +77,21 @@ private:
     std::mt19937 random;
     std::uniform_real_distribution<double> unit{0.0, 1.0};
 };
+
+// A "Vm..." line of /proc/self/status in kB; -1 where the file does not exist.
+long StatusKb(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key + ":", 0) == 0)
+            return std::atol(line.c_str() + key.size() + 1);
+    }
+    return -1;
+}
+
+// Restarts the peak-memory mark (VmHWM) at the current resident size, where Linux allows it.
+void ResetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -116,8 +132,8 @@ int main(int argc, char** argv) {
         std::cerr << dlerror() << '\n';
         return 1;
     }
-    auto get = reinterpret_cast<VelCommon_940::GetVelFactoryFunction>(
-        dlsym(handle, "GetVelFactory"));
+    auto get =
+        reinterpret_cast<VelCommon_940::GetVelFactoryFunction>(dlsym(handle, "GetVelFactory"));
     std::unique_ptr<IVelFactory> factory(get());
     std::istringstream settings(Settings(n, temp));
     std::unique_ptr<IVelAlgorithm> algorithm(factory->CreateVelAlgorithm(settings));
@@ -133,9 +149,11 @@ int main(int argc, char** argv) {
         std::cerr << "build failed: " << built.GetErrorCode() << '\n';
         return 1;
     }
-    std::cout << "cases " << n << "\nbuild seconds " << Seconds(start) << '\n';
+    std::cout << "cases " << n << "\nbuild seconds " << Seconds(start) << "\nbuild peak kB "
+              << StatusKb("VmHWM") << "\nresident after build kB " << StatusKb("VmRSS") << '\n';
 
     if (exportDocument) {
+        ResetPeak();
         start = std::chrono::steady_clock::now();
         std::ofstream file(out, std::ios::binary | std::ios::trunc);
         const VelCommon_940::VelStatus exported = algorithm->Export(file, nullptr);
@@ -146,8 +164,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::ifstream written(out, std::ios::binary | std::ios::ate);
-        std::cout << "export seconds " << Seconds(start) << "\ndocument bytes "
-                  << static_cast<long long>(written.tellg()) << '\n';
+        std::cout << "export seconds " << Seconds(start) << "\nexport peak kB " << StatusKb("VmHWM")
+                  << "\ndocument bytes " << static_cast<long long>(written.tellg()) << '\n';
     }
     algorithm.reset();
     factory.reset();

@@ -39,8 +39,7 @@ struct ModelFixture {
         if (status.IsError()) {
             return status;
         }
-        model = std::make_unique<KNN_800::KNNModel>(reader.Settings(), preparation.get(),
-                                                    &probe);
+        model = std::make_unique<KNN_800::KNNModel>(reader.Settings(), preparation.get(), &probe);
         model->SetModelValues(modelValues);
         return model->Build();
     }

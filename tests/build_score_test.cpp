@@ -12,10 +12,10 @@
 #include "VelMV.h"
 #include "knn/core/KNNFactory.h"
 
-using knn_test::SettingsDocument;
 using KNN_800::test::CountdownChecker;
 using KNN_800::test::CountingSink;
 using KNN_800::test::VectorRecordSource;
+using knn_test::SettingsDocument;
 using VelCommon_940::IVelAlgorithm;
 using VelCommon_940::Record;
 using VelCommon_940::VelMV;
@@ -95,7 +95,8 @@ TEST(BuildAndScore, RegressionWithTwoTargetsSharesOneSearch) {
     VectorRecordSource source = SixCases();
     ASSERT_TRUE(algorithm->Build(source).IsOK());
     std::vector<std::vector<double>> result;
-    ASSERT_TRUE(algorithm->Score(Record({M, 8.4, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
+    ASSERT_TRUE(
+        algorithm->Score(Record({M, 8.4, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
     ASSERT_EQ(result.size(), 2u);
     // Categorical first: ids 4, 5; then the continuous target: medians of 80 and (80, 90).
     EXPECT_EQ(result[0][0], 4);
@@ -114,7 +115,8 @@ TEST(BuildAndScore, NeighbourOnlyModel) {
     VectorRecordSource source = SixCases();
     ASSERT_TRUE(algorithm->Build(source).IsOK());
     std::vector<std::vector<double>> result;
-    ASSERT_TRUE(algorithm->Score(Record({M, 9.9, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
+    ASSERT_TRUE(
+        algorithm->Score(Record({M, 9.9, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
     ASSERT_EQ(result.size(), 1u);
     ASSERT_EQ(result[0].size(), 6u);  // ids, distances, labels
     EXPECT_EQ(result[0][0], 6);
@@ -134,18 +136,18 @@ TEST(BuildAndScore, RefusalsAndFailures) {
     std::vector<std::vector<double>> result{{7.0}};
     // Wrong width, and an unknown category of a used field: refused, result untouched.
     EXPECT_EQ(algorithm->Score(Record({1, 2, 3}), nullptr, result).GetErrorCode(), 200049);
-    EXPECT_EQ(algorithm->Score(Record({M, 1, 0, 0.5, 5, 0, 0, 1, 0, 0}), nullptr, result)
-                  .GetErrorCode(),
-              200049);
+    EXPECT_EQ(
+        algorithm->Score(Record({M, 1, 0, 0.5, 5, 0, 0, 1, 0, 0}), nullptr, result).GetErrorCode(),
+        200049);
     EXPECT_EQ(result, (std::vector<std::vector<double>>{{7.0}}));
 
     // A second build that fails leaves nothing to score with.
     source.resetResult = false;
     EXPECT_EQ(algorithm->Build(source).GetErrorCode(), 200001);
     EXPECT_FALSE(algorithm->IsBuilt());
-    EXPECT_EQ(algorithm->Score(Record({M, 1, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result)
-                  .GetErrorCode(),
-              6);
+    EXPECT_EQ(
+        algorithm->Score(Record({M, 1, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).GetErrorCode(),
+        6);
 }
 
 TEST(BuildAndScore, InterruptionAndProgress) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,6 +22,8 @@
 #include "Errors.h"
 #include "Init.h"
 #include "Messages.h"
+#include "ModelDocument.h"
+#include "ModelSummary.h"
 #include "Output.h"
 #include "Predictions.h"
 #include "Progress.h"
@@ -69,6 +72,10 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
 std::vector<std::vector<std::string>> ReadAll(const std::string& text) {
@@ -301,6 +308,30 @@ TEST_F(DataMapping, ScoringNeedsOnlyTheFeaturesAndLeavesTheIdentifierMissing) {
     EXPECT_THROW(Load("x1,x2\n1,2\n", DataRole::kScoring), CsvError);
 }
 
+TEST_F(DataMapping, NumbersTrainingRecordsIntoFoldsWhenTheFoldColumnIsAbsent) {
+    settings = ParseSettings(
+        Replace(Replace(kSettings, "</Dictionary>",
+                        "<Field name=\"_fold\" kind=\"categorical-numeric\"><Category value=\"1\"/>"
+                        "<Category value=\"2\"/><Category value=\"3\"/></Field></Dictionary>"),
+                "</Parameters>",
+                "<Parameter key=\"IsAutoKSelection\" type=\"bool\" value=\"true\"/>"
+                "<Parameter key=\"VFoldVar\" type=\"string\" value=\"_fold\"/></Parameters>"),
+        "s.xml");
+    EXPECT_NE(std::find(settings.usedFields.begin(), settings.usedFields.end(), 7),
+              settings.usedFields.end());
+    const LoadedData training = Load(kTraining);
+    EXPECT_TRUE(training.foldSupplied);
+    std::vector<double> folds;
+    for (long i = 0; i < training.Records(); ++i) {
+        folds.push_back(training.Record(i)[7]);
+    }
+    EXPECT_EQ(folds, (std::vector<double>{0, 1, 2, 0, 1, 2, 0, 1}));
+    // Records to score need no fold.
+    const LoadedData scoring = Load("x1,x2,colour\n1,2,red\n", DataRole::kScoring);
+    EXPECT_FALSE(scoring.foldSupplied);
+    EXPECT_EQ(scoring.Record(0)[7], -1.0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Inferring settings
 
@@ -320,8 +351,8 @@ TEST(InferSettings, BuildsADictionaryThatReadsBackWithTheRightRoles) {
 
     const AnalysisSettings settings = ParseSettings(inferred.document, "inferred.xml");
     const VelXML_940::VelVarList& dictionary = *settings.dictionary;
-    // "flag" is constant and "note" excluded; the identifier and focal fields are added.
-    ASSERT_EQ(dictionary.Size(), 6);
+    // "flag" is constant and "note" excluded; the identifier, focal and fold fields are added.
+    ASSERT_EQ(dictionary.Size(), 7);
     const auto* size = dynamic_cast<const VelXML_940::VelContVar*>(dictionary.GetVarAt(0));
     ASSERT_NE(size, nullptr);
     EXPECT_EQ(size->GetMin(), 1.0);
@@ -334,8 +365,45 @@ TEST(InferSettings, BuildsADictionaryThatReadsBackWithTheRightRoles) {
     EXPECT_EQ(settings.targets, std::vector<int>{3});
     EXPECT_EQ(settings.features, (std::vector<int>{0, 1, 2}));
     EXPECT_NE(inferred.document.find("value=\"/tmp/\""), std::string::npos);
-    ASSERT_EQ(inferred.notes.size(), 3u);
+    EXPECT_EQ(settings.FieldName(settings.fold), "_fold");
+    EXPECT_TRUE(settings.UsesFolds());
+    ASSERT_EQ(inferred.notes.size(), 4u);
     EXPECT_NE(inferred.notes[0].find("\"flag\""), std::string::npos);
+}
+
+TEST(InferSettings, FitsFoldsAndTheRangeOfKToTheNumberOfRecords) {
+    TempDir dir;
+    const auto parameters = [&dir](int records, int k) {
+        std::string csv = "x,y\n";
+        for (int i = 0; i < records; ++i) {
+            csv += std::to_string(i) + (i % 2 ? ",p\n" : ",q\n");
+        }
+        InitOptions options;
+        options.data = dir.Write("d.csv", csv);
+        options.targets = {"y"};
+        options.k = k;
+        const std::string document = InferSettings(options, nullptr).document;
+        return document.substr(document.find("<Parameters>"));
+    };
+    const auto has = [](const std::string& text, const char* key, const char* value) {
+        return Contains(text, "key=\"" + std::string(key) + "\" type=\"" +
+                                  (std::string(key) == "IsAutoKSelection" ? "bool" : "int") +
+                                  "\" value=\"" + value + "\"");
+    };
+    // Ten folds, and MaxK 10 as long as the records outside the largest fold allow it.
+    std::string text = parameters(12, 0);
+    EXPECT_TRUE(has(text, "VFoldValue", "10") && has(text, "MinK", "3") && has(text, "MaxK", "10"))
+        << text;
+    // Fewer records than folds: one record per fold.
+    text = parameters(4, 0);
+    EXPECT_TRUE(has(text, "VFoldValue", "4") && has(text, "MinK", "2") && has(text, "MaxK", "3"))
+        << text;
+    // Two records cannot be cross-validated with MinK below MaxK: K is fixed.
+    text = parameters(2, 0);
+    EXPECT_TRUE(has(text, "IsAutoKSelection", "false") && has(text, "SpecifiedK", "1")) << text;
+    text = parameters(12, 7);
+    EXPECT_TRUE(has(text, "IsAutoKSelection", "false") && has(text, "SpecifiedK", "7")) << text;
+    EXPECT_FALSE(Contains(text, "VFoldVar"));
 }
 
 TEST(InferSettings, RejectsOptionsThatDoNotFitTheData) {
@@ -349,6 +417,155 @@ TEST(InferSettings, RejectsOptionsThatDoNotFitTheData) {
     options.targets = {"a"};
     options.id = "y";
     EXPECT_THROW(InferSettings(options, nullptr), CliError);  // identifier not numeric
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading the model document and describing the models
+
+const char* const kAnalysisColumns =
+    "<RowNames/><ColumnNames>distanceMetric;continuousTransformation;"
+    "categoricalTransformationselected;continuousPrediction;K;selectedFeatures</ColumnNames>";
+
+std::string Document(const std::string& models) {
+    return std::string(
+               "<?xml version=\"1.0\"?>\n<PMML version=\"4.3\" "
+               "xmlns=\"http://www.dmg.org/PMML-4_3\">\n"
+               "<DataDictionary numberOfFields=\"1\"><DataField name=\"a\"/></DataDictionary>\n"
+               "<Extension name=\"Models\"><NearestNeighborModels>\n"
+               "<SimpleTable name=\"originalData\"><RowNames/><ColumnNames>ID;a</ColumnNames>"
+               "<Row>1;2</Row></SimpleTable>\n") +
+           models + "</NearestNeighborModels></Extension>\n</PMML>\n";
+}
+
+TEST(ModelDocument, ReadsKFeaturesAndSelectionHistoriesOfEveryModel) {
+    TempDir dir;
+    const std::string path = dir.Write(
+        "m.pmml",
+        Document(std::string("<NearestNeighborModel modelName=\"y\" response=\"y\">"
+                             "<SimpleTable name=\"AnalysisOptions\">") +
+                 kAnalysisColumns +
+                 "<Row>Euclidean;Normalized;one-of-c;Mean;4;1</Row></SimpleTable>\n"
+                 "<MiningSchema><MiningField name=\"a\" importance=\"0.25\" usageType=\"active\">"
+                 "<Extension name=\"weight\" value=\"0.5\"/></MiningField>"
+                 "<MiningField name=\"b\" usageType=\"supplementary\"/>"
+                 "<MiningField name=\"c;d\" importance=\"0.75\" usageType=\"active\"/>"
+                 "<MiningField name=\"y\" usageType=\"predicted\"/></MiningSchema>\n"
+                 "<SimpleTable name=\"FeatureSelection\"><Metadata name=\"method\" "
+                 "value=\"forwardSelection\"/><RowNames/><ColumnNames>model;features;error;selected"
+                 "</ColumnNames><Row>0;a+b;0.5;no</Row><Row>1;c;d;0.25;yes</Row></SimpleTable>\n"
+                 "<SimpleTable name=\"neighborsDistances\"><RowNames/><ColumnNames>ID</ColumnNames>"
+                 "<Row>not;read</Row></SimpleTable></NearestNeighborModel>\n"
+                 "<NearestNeighborModel modelName=\"z\" response=\"z\">"
+                 "<SimpleTable name=\"AnalysisOptions\">" +
+                 kAnalysisColumns +
+                 "<Row>Euclidean;Normalized;one-of-c;Mean;3;1</Row></SimpleTable>"
+                 "<SimpleTable name=\"KSelection\"><RowNames/><ColumnNames>K;error</ColumnNames>"
+                 "<Row>3;0.1</Row><Row>4;nan</Row></SimpleTable></NearestNeighborModel>\n"
+                 "<NearestNeighborModel modelName=\"w\" response=\"w\">"
+                 "<SimpleTable name=\"FeatureKSelection\"><RowNames/><ColumnNames>model;features;"
+                 "K;error;selected</ColumnNames><Row>1;a;3;0.2;no</Row><Row>1;b;4;0.1;yes</Row>"
+                 "</SimpleTable></NearestNeighborModel>\n"));
+    const std::vector<DocumentModel> models = ReadModelDocument(path, nullptr);
+    ASSERT_EQ(models.size(), 3u);
+
+    const DocumentModel& y = models[0];
+    EXPECT_EQ(y.response, "y");
+    EXPECT_EQ(y.k, 4);
+    EXPECT_EQ(y.selectedFeatures, 1);
+    ASSERT_EQ(y.features.size(), 2u);
+    EXPECT_EQ(y.features[0].name, "a");
+    EXPECT_EQ(y.features[0].importance, 0.25);
+    EXPECT_EQ(y.features[0].weight, 0.5);
+    EXPECT_EQ(y.features[1].name, "c;d");
+    EXPECT_FALSE(y.features[1].weight);
+    ASSERT_EQ(y.steps.size(), 2u);
+    EXPECT_EQ(y.steps[0].step, 0);
+    EXPECT_EQ(y.steps[0].features, "a+b");
+    EXPECT_EQ(y.steps[1].features, "c;d");  // a ';' in a name does not shift the cells
+    EXPECT_EQ(y.steps[1].error, 0.25);
+    EXPECT_FALSE(y.jointSelection);
+
+    const DocumentModel& z = models[1];
+    EXPECT_EQ(z.k, 3);
+    ASSERT_EQ(z.kErrors.size(), 2u);
+    EXPECT_EQ(z.kErrors[0].k, 3);
+    EXPECT_EQ(z.kErrors[0].error, 0.1);
+    EXPECT_TRUE(std::isnan(z.kErrors[1].error));
+
+    const DocumentModel& w = models[2];
+    EXPECT_FALSE(w.k);
+    EXPECT_TRUE(w.jointSelection);
+    ASSERT_EQ(w.steps.size(), 2u);
+    EXPECT_EQ(w.steps[1].k, 4);
+    EXPECT_EQ(w.steps[1].features, "b");
+}
+
+TEST(ModelDocument, RejectsDocumentsItCannotReadWithTheReason) {
+    TempDir dir;
+    const auto failure = [&dir](const std::string& text) -> std::string {
+        try {
+            ReadModelDocument(dir.Write("m.pmml", text), nullptr);
+        } catch (const ModelDocumentError& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    const std::string whole = Document(
+        "<NearestNeighborModel response=\"y\"><SimpleTable name=\"KSelection\"><RowNames/>"
+        "<ColumnNames>K;error</ColumnNames><Row>three;0.1</Row></SimpleTable>"
+        "</NearestNeighborModel>\n");
+    EXPECT_TRUE(Contains(failure(whole), "the row \"three;0.1\" of the table KSelection"));
+    EXPECT_TRUE(Contains(failure(whole.substr(0, whole.size() / 2)), "line "));
+    EXPECT_EQ(failure(Document("")), "the document holds no model");
+    EXPECT_THROW(ReadModelDocument(dir / "absent.pmml", nullptr), ModelDocumentError);
+}
+
+TEST(ModelSummary, ShowsHowKAndTheFeaturesWereChosen) {
+    const AnalysisSettings settings = ParseSettings(kSettings, "s.xml");
+    DocumentModel model;
+    model.response = "class";
+    model.k = 14;
+    for (int k = 3; k <= 14; ++k) {
+        model.kErrors.push_back({k, 0.5 - 0.01 * k});
+    }
+    model.features = {{"x1", 0.4, 0.4}, {"x2", 0.6, 0.6}};
+    std::ostringstream out;
+    PrintModels(out, settings, {model}, "");
+    EXPECT_EQ(out.str(),
+              "Target \"class\" (categorical, 2 categories): K = 14\n"
+              "  K chosen by cross-validation; misclassified cases per K:\n"
+              "    error 36.00% at K = 14; from 36.00% to 47.00% over K = 3 ... 14\n"
+              "    K is the largest tried; a larger MaxK may give a lower error\n"
+              "  features in use, by importance (also their weight):\n"
+              "    x2  0.6000\n"
+              "    x1  0.4000\n");
+
+    // Joint selection: the errors of every K, the steps of the chosen one only.
+    model.kErrors.clear();
+    model.k = 4;
+    model.jointSelection = true;
+    model.steps = {
+        {0, "x1", 3, 0.5}, {1, "x2", 3, 0.25}, {0, "x1", 4, 0.5}, {1, "colour", 4, 0.125}};
+    model.features = {{"x1", 0.5, std::nullopt}, {"colour", 0.5, 0.25}};
+    out.str("");
+    PrintModels(out, settings, {model}, "");
+    EXPECT_TRUE(Contains(out.str(), "    K           3       4\n    error  25.00%  12.50%\n"))
+        << out.str();
+    EXPECT_TRUE(Contains(out.str(),
+                         "  features added at K = 4, with the misclassified cases "
+                         "after each step:\n"
+                         "    forced  x1      50.00%\n"
+                         "    1.      colour  12.50%\n"
+                         "  features in use, by importance, with their weight:\n"
+                         "    x1      0.5000\n"
+                         "    colour  0.5000  0.2500\n"))
+        << out.str();
+
+    out.str("");
+    PrintModels(out, settings, {}, "the reason");
+    EXPECT_EQ(out.str(),
+              "Target \"class\" (categorical, 2 categories)\n"
+              "K and features could not be read: the reason\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -489,12 +706,16 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the program with `args` in `dir`, with its output captured in files.
+// Runs the program with `args` in `dir`, with its output captured in files. When `dir` has a
+// subdirectory "tmp", it is the program's temporary directory ($TMPDIR).
 pid_t Start(const TempDir& dir, const std::vector<std::string>& args) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir((dir / "").c_str()) != 0) {
             _exit(126);
+        }
+        if (fs::is_directory(dir / "tmp")) {
+            setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         }
         if (freopen("stdout.txt", "w", stdout) == nullptr ||
             freopen("stderr.txt", "w", stderr) == nullptr) {
@@ -527,15 +748,18 @@ Outcome Knn(const TempDir& dir, const std::vector<std::string>& args) {
     return Finish(dir, Start(dir, args));
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
+// Every run has a temporary directory of its own, for the program ($TMPDIR) and the component
+// (TempFileDir), which must be empty when the test ends: nothing is left behind, whatever the
+// outcome.
 class Program : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir.Write("s.xml", kSettings);
+        fs::create_directory(dir / "tmp");
+        dir.Write("s.xml", Replace(kSettings, "/tmp/", dir / "tmp/"));
         dir.Write("train.csv", kTraining);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "a temporary file was left behind";
     }
     Outcome Run(const std::string& data, std::vector<std::string> more = {}) {
         std::vector<std::string> args{"run", "--settings", "s.xml", "--data", data};
@@ -646,6 +870,57 @@ TEST_F(Program, WritesTheModelDocumentOrNoFileAtAll) {
     EXPECT_TRUE(Contains(run.err, "cannot write the model document model.pmml")) << run.err;
     EXPECT_TRUE(Contains(run.err, "(status 200057)")) << run.err;
     EXPECT_EQ(dir.Files(), before);
+
+    // Without --pmml the model facts are best effort: the summary says why they are missing,
+    // and the predictions are written all the same.
+    run = Run("train.csv", {"--score", "new.csv", "--predictions", "out.csv"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out,
+                         "Target \"class\" (categorical, 2 categories)\n"
+                         "K and features could not be read: the component could not "
+                         "write the model document: "))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "(status 200057)"));
+    EXPECT_TRUE(fs::exists(dir / "out.csv"));
+}
+
+TEST_F(Program, SummaryNamesTheFeatureThatForwardSelectionFinds) {
+    // "x" alone decides the class; "n1" and "n2" are noise.
+    std::string data = "x,n1,n2,class\n";
+    for (int i = 0; i < 40; ++i) {
+        data += std::to_string(i < 20 ? i * 0.02 : 0.6 + (i - 20) * 0.02) + "," +
+                std::to_string((i * 37) % 41 / 40.0) + "," + std::to_string((i * 11) % 13 / 12.0) +
+                (i < 20 ? ",a\n" : ",b\n");
+    }
+    dir.Write("sel.csv", data);
+    ASSERT_EQ(
+        Knn(dir, {"init", "--data", "sel.csv", "--target", "class", "--out", "sel.xml", "-q"}).code,
+        0);
+    // Feature selection with weights, and K chosen with the features.
+    dir.Write("sel.xml",
+              Replace(ReadFile(dir / "sel.xml"), "</Parameters>",
+                      "<Parameter key=\"IsFeatureSelection\" type=\"bool\" value=\"true\"/>"
+                      "<Parameter key=\"IsAutoFeatureSelection\" type=\"bool\" value=\"true\"/>"
+                      "<Parameter key=\"IsFeatureWeight\" type=\"bool\" value=\"true\"/>"
+                      "</Parameters>"));
+    const Outcome run =
+        Knn(dir, {"run", "--settings", "sel.xml", "--data", "sel.csv", "--pmml", "sel.pmml", "-q"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    // Every K finds "x" first, with no error left, so the smallest K wins.
+    EXPECT_TRUE(Contains(run.out,
+                         "Target \"class\" (categorical, 2 categories): K = 3\n"
+                         "  K and features chosen together"))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out,
+                         "  features added at K = 3, with the misclassified cases after "
+                         "each step:\n    1.  x  0.00%\n"
+                         "  features in use, by importance (also their weight):\n"
+                         "    x  1.0000\n"))
+        << run.out;
+    EXPECT_FALSE(Contains(run.out, "folds "));  // the fold field is not used
+    EXPECT_TRUE(Contains(ReadFile(dir / "sel.pmml"),
+                         "<MiningField name=\"n1\" "
+                         "usageType=\"supplementary\"/>"));
 }
 
 TEST_F(Program, CommandLineMistakesGiveExitCode2) {
@@ -679,13 +954,24 @@ TEST_F(Program, InitWritesSettingsThatRunAccepts) {
     EXPECT_TRUE(Contains(init.err, "\"_row\""));
     EXPECT_TRUE(Contains(ReadFile(dir / "plain.xml"), "<!-- Note: the data have no identifier"));
 
-    const Outcome run =
-        Knn(dir, {"run", "--settings", "plain.xml", "--data", "plain.csv", "--quiet"});
+    Outcome run = Knn(dir, {"run", "--settings", "plain.xml", "--data", "plain.csv", "--quiet"});
     ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out,
+                         "  folds           by record number: 1, 2, ..., 4, 1, 2, ... "
+                         "(the data have no column \"_fold\")"))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "  K chosen by 4-fold cross-validation; misclassified cases"));
     EXPECT_TRUE(Contains(run.out, "features: h, w, sex"));
-    // Three valid cases would allow K = 3 at most: the component lowers K and says so.
-    EXPECT_TRUE(Contains(run.out, "K = 3"));
-    EXPECT_TRUE(Contains(run.out, "(status 200070)")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Warnings:")) << run.out;
+
+    init = Knn(
+        dir, {"init", "--data", "plain.csv", "--target", "kind", "--k", "2", "--out", "fixed.xml"});
+    ASSERT_EQ(init.code, 0) << init.err;
+    EXPECT_FALSE(Contains(ReadFile(dir / "fixed.xml"), "_fold"));
+    run = Knn(dir, {"run", "--settings", "fixed.xml", "--data", "plain.csv", "--quiet"});
+    EXPECT_TRUE(Contains(run.out, ": K = 2\n  features: h, w, sex\n")) << run.out;
+    EXPECT_EQ(Knn(dir, {"init", "--data", "plain.csv", "--target", "kind", "--k", "0"}).code,
+              kExitUsage);
 
     init = Knn(dir, {"init", "--data", "plain.csv", "--target", "kind", "--out", "no/dir/x.xml"});
     EXPECT_EQ(init.code, kExitOutput);
@@ -718,14 +1004,25 @@ TEST_F(Program, InterruptStopsTheRunAndLeavesNoOutput) {
     EXPECT_EQ(dir.Files(), before);
 }
 
-TEST(Demo, RunsTheBundledExample) {
+TEST(Demo, RunsTheBundledExampleWithKChosenByCrossValidation) {
     TempDir dir;
+    fs::create_directory(dir / "tmp");
     const Outcome run = Knn(dir, {"demo", "--quiet"});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "records read    150"));
-    EXPECT_TRUE(Contains(run.out, "species_predicted"));
+    EXPECT_TRUE(Contains(run.out, "  folds           by record number: 1, 2, ..., 10, 1, 2, ..."));
+    EXPECT_TRUE(Contains(run.out,
+                         "Target \"species\" (categorical, 3 categories): K = 6\n"
+                         "  K chosen by 10-fold cross-validation; misclassified cases per K:\n"
+                         "    K          3      4      5      6      7      8      9     10\n"
+                         "    error  4.67%  4.00%  4.00%  3.33%  3.33%  3.33%  4.00%  4.67%\n"
+                         "  features: sepal_length, sepal_width, petal_length, petal_width\n"))
+        << run.out;
+    // The predictions list the neighbours of the K the summary names.
+    EXPECT_TRUE(Contains(run.out, ",neighbor_6,distance_6\n"));
     EXPECT_TRUE(Contains(run.out, "\n1,setosa,"));
-    EXPECT_TRUE(dir.Files().empty());
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"tmp"});
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
 }  // namespace

@@ -15,10 +15,10 @@
 #include "knn/selection/KNNForwardStrategy.h"
 #include "knn/selection/KNNModelSelection.h"
 
-using knn_test::ModelFixture;
-using knn_test::SettingsDocument;
 using KNN_800::test::CountdownChecker;
 using KNN_800::test::VectorRecordSource;
+using knn_test::ModelFixture;
+using knn_test::SettingsDocument;
 using namespace knn_test;
 
 namespace {
@@ -62,19 +62,20 @@ SettingsDocument AutoK(const char* target) {
 std::vector<double> DirectCrossValidation(const KNN_800::KNNDataPreparation& preparation,
                                           int target, bool continuous, int kMin, int kMax) {
     const std::vector<double*>& rows = preparation.Rows();
-    const std::vector<int>& frequencies =
-        *preparation.Variables()[kCls]->GetCategoryCounts();
+    const std::vector<int>& frequencies = *preparation.Variables()[kCls]->GetCategoryCounts();
     std::vector<double> errors(static_cast<size_t>(kMax - kMin + 1), 0.0);
     const int folds = 3;
     for (int fold = 0; fold < folds; ++fold) {
         std::vector<double> accumulated(errors.size(), 0.0);
         int foldCases = 0;
         for (const double* query : rows) {
-            if (query[kFold] != fold) continue;
+            if (query[kFold] != fold)
+                continue;
             ++foldCases;
             std::vector<std::pair<double, const double*>> others;
             for (const double* row : rows) {
-                if (row[kFold] == fold) continue;
+                if (row[kFold] == fold)
+                    continue;
                 const double d1 = query[kX1] - row[kX1];
                 const double d2 = query[kX2] - row[kX2];
                 others.push_back({d1 * d1 + d2 * d2, row});
@@ -84,21 +85,24 @@ std::vector<double> DirectCrossValidation(const KNN_800::KNNDataPreparation& pre
                 double& a = accumulated[static_cast<size_t>(k - kMin)];
                 if (continuous) {
                     double sum = 0.0;
-                    for (int j = 0; j < k; ++j) sum += others[j].second[target];
+                    for (int j = 0; j < k; ++j)
+                        sum += others[j].second[target];
                     const double e = sum / k - query[target];
                     a += e * e;
                 } else {
                     int votes[2] = {0, 0};
-                    for (int j = 0; j < k; ++j) ++votes[int(others[j].second[target])];
+                    for (int j = 0; j < k; ++j)
+                        ++votes[int(others[j].second[target])];
                     int predicted = votes[1] > votes[0] ? 1 : 0;
-                    if (votes[1] == votes[0]) predicted = frequencies[1] > frequencies[0] ? 1 : 0;
+                    if (votes[1] == votes[0])
+                        predicted = frequencies[1] > frequencies[0] ? 1 : 0;
                     a += predicted == int(query[target]) ? 1.0 : 0.0;
                 }
             }
         }
         for (size_t j = 0; j < errors.size(); ++j) {
-            errors[j] += continuous ? accumulated[j] / folds
-                                    : (1.0 - accumulated[j] / foldCases) / folds;
+            errors[j] +=
+                continuous ? accumulated[j] / folds : (1.0 - accumulated[j] / foldCases) / folds;
         }
     }
     return errors;
@@ -115,8 +119,8 @@ TEST(KSelection, CrossValidatedErrorsEqualADirectComputation) {
         ASSERT_TRUE(status.IsOK()) << status.GetErrorCode() << " " << status.GetMessage();
         const KNN_800::KNNAutoKSelection* selection = fixture.model->Selection()->GetKSelection();
         ASSERT_NE(selection, nullptr);
-        const std::vector<double> expected = DirectCrossValidation(
-            *fixture.preparation, continuous ? kY : kCls, continuous, 1, 6);
+        const std::vector<double> expected =
+            DirectCrossValidation(*fixture.preparation, continuous ? kY : kCls, continuous, 1, 6);
         const std::vector<double>& errors = selection->GetErrors()[0];
         ASSERT_EQ(errors.size(), expected.size());
         for (size_t j = 0; j < errors.size(); ++j) {
@@ -139,10 +143,10 @@ TEST(KSelection, TwoTargetsChooseFromTheirOwnColumns) {
     ASSERT_EQ(selection->GetErrors().size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
         const std::vector<double>& e = selection->GetErrors()[i];
-        EXPECT_EQ(fixture.Model(i).GetK(), 1 + int(std::min_element(e.begin(), e.end()) - e.begin()));
+        EXPECT_EQ(fixture.Model(i).GetK(),
+                  1 + int(std::min_element(e.begin(), e.end()) - e.begin()));
     }
-    EXPECT_EQ(fixture.model->MaxK(),
-              std::max(fixture.Model(0).GetK(), fixture.Model(1).GetK()));
+    EXPECT_EQ(fixture.model->MaxK(), std::max(fixture.Model(0).GetK(), fixture.Model(1).GetK()));
 }
 
 namespace {
@@ -165,11 +169,11 @@ TEST(FeatureSelection, AutomaticStopRule) {
     StopRule rule(&settings, {}, nullptr);
     EXPECT_FALSE(rule.After({10, 8, 7.95}));  // improved by 0.625 %: keep it and stop
     EXPECT_EQ(rule.History().size(), 3u);
-    EXPECT_TRUE(rule.After({10, 8, 8.1}));  // worse by 1.25 %: within twice the tolerance
+    EXPECT_TRUE(rule.After({10, 8, 8.1}));   // worse by 1.25 %: within twice the tolerance
     EXPECT_FALSE(rule.After({10, 8, 8.2}));  // worse by 2.5 %: undo the step
     EXPECT_EQ(rule.History(), (std::vector<double>{10, 8}));
     EXPECT_EQ(rule.Selected().size(), 2u);
-    EXPECT_TRUE(rule.After({10, 8}));  // a real improvement goes on
+    EXPECT_TRUE(rule.After({10, 8}));     // a real improvement goes on
     EXPECT_FALSE(rule.After({10, 0.0}));  // a perfect later step is undone
     EXPECT_EQ(rule.History(), std::vector<double>{10});
 }
@@ -203,12 +207,8 @@ TEST(FeatureSelection, WithoutCountOrAutomaticStopAddsTheDefaultNumber) {
     ModelFixture fixture;
     VectorRecordSource source = RandomCases();
     SettingsDocument d;
-    d.Roles()
-        .Target("y")
-        .Predictor("x1")
-        .Predictor("x2")
-        .Predictor("c")
-        .Param("IsFeatureSelection", "bool", "true");
+    d.Roles().Target("y").Predictor("x1").Predictor("x2").Predictor("c").Param("IsFeatureSelection",
+                                                                               "bool", "true");
     ASSERT_TRUE(fixture.Build(d, source).IsOK());
     // min(3 features, 20) - no forced variable: every feature is added, one per step.
     const auto* selection = fixture.model->Selection()->GetFeatureSelection();

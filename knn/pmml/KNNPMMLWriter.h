@@ -40,7 +40,7 @@ public:
     KNNPMMLWriter& operator=(const KNNPMMLWriter&) = delete;
 
     // Assembles the document and writes it to `out`; `options` may be null. When the result
-    // is not OK nothing has been written.
+    // is not OK nothing has been written. Called once per writer.
     VelCommon_940::VelStatus WriteDocument(std::ostream& out,
                                            const VelCommon_940::ExportOptions* options);
 

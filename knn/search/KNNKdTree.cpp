@@ -231,7 +231,7 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         featureLow[j] = bounds[static_cast<size_t>(entries[j].column)].second;
     }
 
-    MarkBlocks();
+    BuildBlockTree();
     featureMaxAbs.assign(F, 0.0);
     valuesAreSmall = true;
     for (size_t j = 0; j < F; ++j) {
@@ -256,9 +256,10 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
     return status;
 }
 
-// Case spans of every node, and the block roots: splits with at most `blockCases` cases
-// whose parent has more.
-void KNNKdTree::MarkBlocks() {
+// The tree the block search walks: the built tree with every subtree of at most `blockCases`
+// cases (under a parent with more) replaced by one leaf over the same case slots; its root in
+// the built tree is kept in blockRoots (-1 for a leaf of the built tree).
+void KNNKdTree::BuildBlockTree() {
     spans.resize(nodes.size());
     for (size_t n = nodes.size(); n-- > 0;) {
         const FlatNode& node = nodes[n];
@@ -270,20 +271,52 @@ void KNNKdTree::MarkBlocks() {
         }
     }
     blockCases = entries.size() <= 4 ? 8 : 16;
-    const auto mark = [&](size_t n) {
-        if (nodes[n].info >= 0 && spans[n].count <= blockCases) {
-            nodes[n].info |= kBlockRoot;
-        }
-    };
-    if (!nodes.empty() && spans[0].count <= blockCases) {
-        mark(0);
+    blockTree.clear();
+    blockRoots.clear();
+    blockSplits.clear();
+    if (!nodes.empty()) {
+        EmitBlockNode(0);
     }
-    for (size_t n = 0; n < nodes.size(); ++n) {
-        if (nodes[n].info >= 0 && spans[n].count > blockCases) {
-            mark(n + 1);
-            mark(static_cast<size_t>(nodes[n].ref));
-        }
+}
+
+int KNNKdTree::EmitBlockNode(int n) {
+    const int self = static_cast<int>(blockTree.size());
+    const FlatNode& node = nodes[static_cast<size_t>(n)];
+    const CaseSpan span = spans[static_cast<size_t>(n)];
+    if (node.info < 0) {
+        blockTree.push_back(node);
+        blockRoots.push_back(-1);
+        return self;
     }
+    if (span.count <= blockCases) {
+        blockTree.push_back(FlatNode{0.0, 0.0, 0.0, span.first, ~span.count});
+        blockRoots.push_back(static_cast<int32_t>(blockSplits.size()));
+        EmitBlockSplits(n);
+        return self;
+    }
+    blockTree.push_back(node);
+    blockRoots.push_back(-1);
+    EmitBlockNode(n + 1);
+    const int high = EmitBlockNode(node.ref);
+    blockTree[static_cast<size_t>(self)].ref = high;
+    return self;
+}
+
+// Appends the splits of the subtree at n in depth-first order; returns how many.
+int KNNKdTree::EmitBlockSplits(int n) {
+    const FlatNode& node = nodes[static_cast<size_t>(n)];
+    if (node.info < 0) {
+        return 0;
+    }
+    const size_t self = blockSplits.size();
+    const int low = n + 1;
+    const int high = node.ref;
+    blockSplits.push_back(BlockSplit{
+        node.cut, node.info, static_cast<uint8_t>(spans[static_cast<size_t>(low)].count), 0,
+        nodes[static_cast<size_t>(low)].info >= 0, nodes[static_cast<size_t>(high)].info >= 0});
+    const int lowSplits = EmitBlockSplits(low);
+    blockSplits[self].lowSplits = static_cast<uint8_t>(lowSplits);
+    return 1 + lowSplits + EmitBlockSplits(high);
 }
 
 bool KNNKdTree::CellIsFlat() const {
@@ -656,7 +689,7 @@ bool KNNKdTree::RootBound(double& bound) const {
     return true;
 }
 
-// Blocks: a split node marked kBlockRoot holds few cases. With `Blocks` its cases are all
+// Blocks: with `Blocks` the walk uses the block tree, and at a block all its cases are
 // measured at once and the ones that can still enter the list are inserted in the order the
 // node-by-node descent would reach them (near child first). A case that descent would have
 // pruned has a distance at least the threshold, up to rounding, so it can only land in the
@@ -669,8 +702,8 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
     if (!RootBound<Metric, Checked>(bound)) {
         return kOverflow;
     }
-    const FlatNode* const tree = nodes.data();
-    const CaseSpan* const span = spans.data();
+    const FlatNode* const tree = Blocks ? blockTree.data() : nodes.data();
+    const BlockSplit* const blockSplit = blockSplits.data();
     const double* const q = queryFeatures.data();
     const double* const w = featureWeight.data();
     const double* const factor = featureFactor.data();
@@ -704,39 +737,45 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
         }
         threshold = count < k ? unbounded : e[k - 1].distance;
     };
-    const auto highIsNear = [&](const FlatNode& node, int32_t info) {
-        const int j = info & kFeatureMask;
-        if (AllContinuous || (info & kCategoricalSplit) == 0) {
-            return (q[j] - node.cut) * factor[j] >= 0.0;
-        }
-        return q[j] == node.cut;
-    };
-    // Position of case slot p among the cases of the subtree at m, in descent order.
-    const auto descentRank = [&](int32_t m, int p) {
+    // Position of the block's r-th case slot among its cases in descent order (near child
+    // first), from the block's splits stored in order at `splits`.
+    const auto descentRank = [&](const BlockSplit* splits, int size, int r) {
         int rank = 0;
-        int32_t info;
-        while ((info = tree[m].info) >= 0) {
-            const FlatNode& node = tree[m];
-            const bool highNear = highIsNear(node, info);
-            const bool inHigh = p >= span[node.ref].first;
-            const int32_t nearChild = highNear ? node.ref : m + 1;
-            if (inHigh == highNear) {
-                m = nearChild;
+        int start = 0;
+        int cases = size;
+        const BlockSplit* s = splits;
+        for (;;) {
+            const int j = s->info & kFeatureMask;
+            const bool highNear = (AllContinuous || (s->info & kCategoricalSplit) == 0)
+                                      ? (q[j] - s->cut) * factor[j] >= 0.0
+                                      : q[j] == s->cut;
+            const int lowCases = s->lowCases;
+            const bool inHigh = r >= start + lowCases;
+            if (inHigh != highNear) {
+                rank += highNear ? cases - lowCases : lowCases;
+            }
+            if (inHigh) {
+                start += lowCases;
+                cases -= lowCases;
+                if (!s->highIsSplit) {
+                    break;
+                }
+                s += 1 + s->lowSplits;
             } else {
-                rank += span[nearChild].count;
-                m = highNear ? m + 1 : node.ref;
+                cases = lowCases;
+                if (!s->lowIsSplit) {
+                    break;
+                }
+                s += 1;
             }
         }
-        return rank + (p - tree[m].ref);
+        return rank + (r - start);
     };
 
     for (;;) {
         // Down the near children, pushing each far child with its bound.
         int32_t info;
         while ((info = tree[n].info) >= 0) {
-            if (Blocks && (info & kBlockRoot) != 0) {
-                break;
-            }
             const FlatNode& node = tree[n];
             const int j = info & kFeatureMask;
             const double qv = q[j];
@@ -786,10 +825,11 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
             n = nearChild;
         }
 
-        if (Blocks && info >= 0) {
+        const int32_t block = Blocks ? blockRoots[static_cast<size_t>(n)] : -1;
+        if (block >= 0) {
             // A block: measure every case, then insert the candidates in descent order.
-            const int first = span[n].first;
-            const int size = span[n].count;
+            const int first = tree[n].ref;
+            const int size = ~info;
             double distance[kMaxBlockCases];
             unsigned candidates = 0;
             const double* x = pts + static_cast<size_t>(first) * F;
@@ -797,28 +837,37 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                 distance[i] = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
                 candidates |= (distance[i] <= threshold ? 1u : 0u) << i;
             }
-            if (candidates != 0) {
+            // A lone candidate needs no ordering; several are taken in descent order.
+            int8_t order[kMaxBlockCases];
+            int ordered = 0;
+            if ((candidates & (candidates - 1)) == 0) {
+                if (candidates != 0) {
+                    order[ordered++] = static_cast<int8_t>(__builtin_ctz(candidates));
+                }
+            } else {
                 int8_t byRank[kMaxBlockCases];
                 std::fill_n(byRank, size, static_cast<int8_t>(-1));
                 for (unsigned bits = candidates; bits != 0; bits &= bits - 1) {
                     const int i = __builtin_ctz(bits);
-                    byRank[descentRank(n, first + i)] = static_cast<int8_t>(i);
+                    byRank[descentRank(blockSplit + block, size, i)] = static_cast<int8_t>(i);
                 }
                 for (int r = 0; r < size; ++r) {
-                    const int i = byRank[r];
-                    if (i < 0) {
-                        continue;
+                    if (byRank[r] >= 0) {
+                        order[ordered++] = byRank[r];
                     }
-                    const double sum = distance[i];
-                    const int caseRow = cases[first + i];
-                    if (sum > threshold || isSelf(sum, caseRow)) {
-                        continue;
-                    }
-                    if (count == k && sum < threshold && sum >= threshold - tolerance) {
-                        return kUndecided;
-                    }
-                    insert(sum, caseRow);
                 }
+            }
+            for (int t = 0; t < ordered; ++t) {
+                const int i = order[t];
+                const double sum = distance[i];
+                const int caseRow = cases[first + i];
+                if (sum > threshold || isSelf(sum, caseRow)) {
+                    continue;
+                }
+                if (count == k && sum < threshold && sum >= threshold - tolerance) {
+                    return kUndecided;
+                }
+                insert(sum, caseRow);
             }
         } else {
             // Leaf scan.

@@ -77,10 +77,19 @@ private:
         int32_t info;  // split: feature position | kCategoricalSplit; leaf: ~case count
     };
     static constexpr int32_t kCategoricalSplit = 0x40000000;
-    // Split whose subtree is searched as one block (few cases, parent has more).
-    static constexpr int32_t kBlockRoot = 0x20000000;
-    static constexpr int32_t kFeatureMask = kBlockRoot - 1;
+    static constexpr int32_t kFeatureMask = kCategoricalSplit - 1;
     static constexpr int kMaxBlockCases = 16;
+
+    // A split inside a block, kept next to the block's other splits (depth-first order) so that
+    // the descent order of the block's cases can be worked out from one small array.
+    struct BlockSplit {
+        double cut;
+        int32_t info;       // as in FlatNode
+        uint8_t lowCases;   // cases under the low child
+        uint8_t lowSplits;  // splits under the low child (the high child's splits follow them)
+        bool lowIsSplit;
+        bool highIsSplit;
+    };
 
     // The cases under a node: slots first ... first + count - 1 of caseIndex.
     struct CaseSpan {
@@ -99,7 +108,9 @@ private:
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
     void SortEqualGroup(int start, int count);
-    void MarkBlocks();
+    void BuildBlockTree();
+    int EmitBlockNode(int n);
+    int EmitBlockSplits(int n);
     bool QueryIsSafe() const;
     double RoundingTolerance() const;
     template <class Metric, bool AllContinuous>
@@ -127,8 +138,11 @@ private:
     int variableCount = 0;
     std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
     std::vector<FlatNode> nodes;
-    std::vector<CaseSpan> spans;                    // per node
-    int blockCases = 8;                             // largest block
+    std::vector<CaseSpan> spans;      // per node
+    int blockCases = 8;               // largest block
+    std::vector<FlatNode> blockTree;  // nodes with small subtrees folded into blocks
+    std::vector<int32_t> blockRoots;  // per block-tree node: its first entry in blockSplits, or -1
+    std::vector<BlockSplit> blockSplits;
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
     VelCommon_940::VelStatus status;
     bool euclidean = true;

@@ -15,7 +15,7 @@ namespace KNN_800 {
 class KNNKSelePredictionFactory;
 
 class KNNAutoKSelection {
-  public:
+public:
     KNNAutoKSelection(std::vector<KNNSingleResponseModel*>* models, KNNSettings* settings,
                       InterruptionProbe* interrupt);
     virtual ~KNNAutoKSelection();
@@ -27,7 +27,7 @@ class KNNAutoKSelection {
     const std::vector<std::vector<double>>& GetErrors() const { return errors; }
     const std::vector<int>& GetBestK() const { return bestK; }
 
-  private:
+private:
     std::vector<KNNSingleResponseModel*>* models;
     KNNKSelePredictionFactory* factory = nullptr;  // owned
     std::vector<std::vector<double>> errors;

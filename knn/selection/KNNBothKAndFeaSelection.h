@@ -15,7 +15,7 @@ namespace KNN_800 {
 class KNNFeatureSelection;
 
 class KNNBothKAndFeaSelection {
-  public:
+public:
     // `featureSelection` must have been made with a fixed K; it is not owned.
     KNNBothKAndFeaSelection(std::vector<KNNSingleResponseModel*>* models,
                             KNNFeatureSelection* featureSelection, KNNSettings* settings,
@@ -28,7 +28,7 @@ class KNNBothKAndFeaSelection {
     const std::vector<std::vector<double>>& GetErrorHistories() const { return errorHistories; }
     const std::vector<int>& GetBestK() const { return bestK; }
 
-  private:
+private:
     std::vector<KNNSingleResponseModel*>* models;
     KNNFeatureSelection* featureSelection;
     std::vector<std::vector<int>> featureLists;

@@ -14,7 +14,7 @@ namespace KNN_800 {
 class KNNPredictionFactory;
 
 class KNNFeatureImportance {
-  public:
+public:
     KNNFeatureImportance(KNNSettings* settings, std::vector<KNNSingleResponseModel*>* models,
                          InterruptionProbe* interrupt);
     virtual ~KNNFeatureImportance();
@@ -30,7 +30,7 @@ class KNNFeatureImportance {
     // importance_j = (e_j + 1/n) / (e_1 + ... + e_n + 1) for left-out errors e.
     static std::vector<double> Normalise(const std::vector<double>& errors);
 
-  private:
+private:
     // One pass over `list`: the error of every served model with each feature left out.
     VelCommon_940::VelStatus ImportanceForList(KNNSingleResponseModel& model,
                                                const std::vector<int>& list, int K,

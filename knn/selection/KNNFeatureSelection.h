@@ -16,7 +16,7 @@ class KNNPredictionFactory;
 class KNNSpecificNumFS;
 
 class KNNFeatureSelection {
-  public:
+public:
     // With `fixedK` every model is selected with the K given to Run (joint selection);
     // otherwise each model uses its own K.
     KNNFeatureSelection(KNNSettings* settings, std::vector<KNNSingleResponseModel*>* models,
@@ -33,7 +33,7 @@ class KNNFeatureSelection {
     const std::vector<std::vector<int>>& GetSelectedFeatures() const { return selected; }
     const std::vector<std::vector<double>>& GetErrorHistories() const { return histories; }
 
-  private:
+private:
     KNNSettings* settings;
     std::vector<KNNSingleResponseModel*>* models;
     InterruptionProbe* interrupt;

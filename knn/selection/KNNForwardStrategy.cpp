@@ -78,37 +78,36 @@ VelStatus KNNSpecificNumFS::Select(KNNSingleResponseModel& model, int K) {
 }
 
 VelStatus KNNSpecificNumFS::ForwardSteps(KNNSingleResponseModel& model, int K) {
-    if (candidates.empty()) {
-        return VelStatus();
-    }
-    selected.push_back(candidates.front());  // the trial position
-    std::vector<double> errors;
-    while (true) {
-        errors.clear();
-        VelStatus status;
-        for (int candidate : candidates) {
-            selected.back() = candidate;
-            double error = 0.0;
-            status = EvaluateFeatures(selected, K, model, error);
-            if (!status.IsOK()) {
-                break;
-            }
-            errors.push_back(error);
-        }
-        if (status.IsOK()) {
-            const int index = TakeBest(errors);
-            if (index < 0) {
-                status = Error(Code::FeatureSelectionOverflow);
-                status.SetMessage("no candidate feature gave a representable error");
-            } else {
-                candidates.erase(candidates.begin() + index);
-            }
-        }
-        if (!status.IsOK() || !ContinueSelection() || candidates.empty()) {
+    while (!candidates.empty()) {
+        selected.push_back(candidates.front());  // the trial position
+        const VelStatus status = AddBestCandidate(model, K);
+        if (!status.IsOK() || !ContinueSelection()) {
             return status;
         }
-        selected.push_back(candidates.front());
     }
+    return VelStatus();
+}
+
+VelStatus KNNSpecificNumFS::AddBestCandidate(KNNSingleResponseModel& model, int K) {
+    std::vector<double> errors;
+    errors.reserve(candidates.size());
+    for (int candidate : candidates) {
+        selected.back() = candidate;
+        double error = 0.0;
+        const VelStatus status = EvaluateFeatures(selected, K, model, error);
+        if (!status.IsOK()) {
+            return status;
+        }
+        errors.push_back(error);
+    }
+    const int index = TakeBest(errors);
+    if (index < 0) {
+        VelStatus status = Error(Code::FeatureSelectionOverflow);
+        status.SetMessage("no candidate feature gave a representable error");
+        return status;
+    }
+    candidates.erase(candidates.begin() + index);
+    return VelStatus();
 }
 
 bool KNNSpecificNumFS::ContinueSelection() {
@@ -119,26 +118,13 @@ bool KNNSpecificNumFS::ContinueSelection() {
 VelStatus KNNAutoFS::Select(KNNSingleResponseModel& model, int K) {
     VelStatus status;
     selected = settings->ForcedVariables;
+    if (selected.empty() && candidates.empty()) {
+        return status;
+    }
     if (selected.empty()) {
         // The first step picks the best single feature.
-        selected.push_back(0);
-        std::vector<double> errors;
-        for (int candidate : candidates) {
-            selected.back() = candidate;
-            double error = 0.0;
-            status = EvaluateFeatures(selected, K, model, error);
-            if (!status.IsOK()) {
-                break;
-            }
-            errors.push_back(error);
-        }
-        if (status.IsOK()) {
-            const int index = TakeBest(errors);
-            if (index < 0) {
-                return Error(Code::FeatureSelectionOverflow);
-            }
-            candidates.erase(candidates.begin() + index);
-        }
+        selected.push_back(candidates.front());
+        status = AddBestCandidate(model, K);
     } else {
         forcedScored = true;
         status = ScoreCurrent(model, K);

@@ -15,7 +15,7 @@ namespace KNN_800 {
 class KNNPredictionFactory;
 
 class KNNSpecificNumFS {
-  public:
+public:
     KNNSpecificNumFS(KNNSettings* settings, std::vector<int> candidates,
                      KNNPredictionFactory* factory);
     virtual ~KNNSpecificNumFS() = default;
@@ -34,11 +34,14 @@ class KNNSpecificNumFS {
     const std::vector<int>& Selected() const { return selected; }
     const std::vector<double>& History() const { return history; }
 
-  protected:
+protected:
     // Builds the model's tree over `list` (all cases, no weights) and scores every case from
     // its K nearest other cases; `error` receives the model's error criterion.
     VelCommon_940::VelStatus EvaluateFeatures(const std::vector<int>& list, int K,
                                               KNNSingleResponseModel& model, double& error);
+    // Tries every candidate in the last position of `selected`, keeps the best there and
+    // removes it from the candidates.
+    VelCommon_940::VelStatus AddBestCandidate(KNNSingleResponseModel& model, int K);
     // Puts the candidate with the lowest error (the earliest on ties) in the last position of
     // `selected` and records its error; -1 when no error is below the largest double.
     int TakeBest(const std::vector<double>& errors);
@@ -53,7 +56,7 @@ class KNNSpecificNumFS {
 };
 
 class KNNAutoFS : public KNNSpecificNumFS {
-  public:
+public:
     using KNNSpecificNumFS::KNNSpecificNumFS;
     ~KNNAutoFS() override = default;
 

@@ -19,7 +19,7 @@ class KNNFeatureImportance;
 class KNNFeatureSelection;
 
 class KNNModelSelection {
-  public:
+public:
     KNNModelSelection(KNNSettings* settings, InterruptionProbe* interrupt,
                       std::vector<KNNSingleResponseModel*>* models);
     virtual ~KNNModelSelection();
@@ -36,7 +36,7 @@ class KNNModelSelection {
     const KNNFeatureSelection* GetFeatureSelection() const { return featureSelection; }
     const KNNBothKAndFeaSelection* GetKAndFeatureSelection() const { return kAndFeatureSelection; }
 
-  private:
+private:
     VelCommon_940::VelStatus RunImportance();
 
     std::vector<double> modelValues;

@@ -1,0 +1,290 @@
+#include "ModelDocument.h"
+
+#include <libxml/xmlreader.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "Csv.h"
+#include "Errors.h"
+
+namespace knncli {
+
+namespace {
+
+// Nodes read between two looks at the interruption flag.
+constexpr long kNodesPerCheck = 4096;
+
+// The tables of a model element that the summary uses; every other table is skipped unread.
+constexpr const char* kAnalysisOptions = "AnalysisOptions";
+constexpr const char* kKSelection = "KSelection";
+constexpr const char* kFeatureSelection = "FeatureSelection";
+constexpr const char* kFeatureKSelection = "FeatureKSelection";
+
+std::string Text(const xmlChar* text) {
+    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
+std::optional<std::string> Attribute(xmlTextReaderPtr reader, const char* name) {
+    xmlChar* value = xmlTextReaderGetAttribute(reader, reinterpret_cast<const xmlChar*>(name));
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    std::string text = Text(value);
+    xmlFree(value);
+    return text;
+}
+
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> cells;
+    size_t start = 0;
+    for (size_t end; (end = text.find(';', start)) != std::string::npos; start = end + 1) {
+        cells.push_back(text.substr(start, end - start));
+    }
+    cells.push_back(text.substr(start));
+    return cells;
+}
+
+// A number cell; errors that could not be represented are written as "nan" or "inf", and read
+// as not-a-number so that the summary can say so.
+double Number(const std::string& text) {
+    const std::optional<double> number = ParseNumber(text);
+    return number ? *number : std::numeric_limits<double>::quiet_NaN();
+}
+
+std::optional<int> Integer(const std::string& text) {
+    const std::optional<double> number = ParseNumber(text);
+    if (!number || *number != std::floor(*number) || std::fabs(*number) > 1e9) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*number);
+}
+
+#if LIBXML_VERSION >= 21200
+void OnError(void* context, const xmlError* error) {
+#else
+void OnError(void* context, xmlErrorPtr error) {
+#endif
+    auto* message = static_cast<std::string*>(context);
+    if (!message->empty() || error == nullptr) {
+        return;
+    }
+    std::string text = error->message != nullptr ? error->message : "unknown error";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    *message = (error->line > 0 ? "line " + std::to_string(error->line) + ": " : "") + text;
+}
+
+class DocumentReader {
+public:
+    DocumentReader(const std::string& path, const std::function<bool()>& interrupted)
+        : path_(path), interrupted_(interrupted) {}
+
+    std::vector<DocumentModel> Read() {
+        // No network, no external entities, no entity expansion: the file is only data.
+        std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)> reader(
+            xmlReaderForFile(path_.c_str(), nullptr, XML_PARSE_NONET), xmlFreeTextReader);
+        if (reader == nullptr) {
+            throw ModelDocumentError("cannot open " + path_);
+        }
+        xmlTextReaderSetStructuredErrorHandler(reader.get(), OnError, &error_);
+        reader_ = reader.get();
+        long nodes = 0;
+        int result = xmlTextReaderRead(reader_);
+        while (result == 1) {
+            if (++nodes % kNodesPerCheck == 0 && interrupted_ && interrupted_()) {
+                throw CliError(kExitInterrupted, "interrupted; no output file was written");
+            }
+            const bool skip = Visit();
+            result = skip ? xmlTextReaderNext(reader_) : xmlTextReaderRead(reader_);
+        }
+        if (result < 0) {
+            throw ModelDocumentError(error_.empty() ? "the document cannot be read" : error_);
+        }
+        if (models_.empty()) {
+            throw ModelDocumentError("the document holds no model");
+        }
+        return std::move(models_);
+    }
+
+private:
+    // Handles the current node; true when its subtree is to be skipped.
+    bool Visit() {
+        const int type = xmlTextReaderNodeType(reader_);
+        if (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA) {
+            if (text_ != nullptr) {
+                *text_ += Text(xmlTextReaderConstValue(reader_));
+            }
+            return false;
+        }
+        if (type == XML_READER_TYPE_END_ELEMENT) {
+            End(Text(xmlTextReaderConstLocalName(reader_)));
+            return false;
+        }
+        if (type != XML_READER_TYPE_ELEMENT) {
+            return false;
+        }
+        const std::string name = Text(xmlTextReaderConstLocalName(reader_));
+        const bool empty = xmlTextReaderIsEmptyElement(reader_) == 1;
+        const bool skip = Start(name);
+        if (empty && !skip) {
+            End(name);
+        }
+        return skip;
+    }
+
+    bool Start(const std::string& name) {
+        if (name == "NearestNeighborModel") {
+            models_.emplace_back();
+            model_ = &models_.back();
+            model_->response = Attribute(reader_, "response").value_or("");
+            return false;
+        }
+        if (name == "SimpleTable" || name == "ComplexTable") {
+            const std::string table = Attribute(reader_, "name").value_or("");
+            if (model_ == nullptr || name != "SimpleTable" ||
+                (table != kAnalysisOptions && table != kKSelection && table != kFeatureSelection &&
+                 table != kFeatureKSelection)) {
+                return true;
+            }
+            table_ = table;
+            columns_.clear();
+            rows_.clear();
+            return false;
+        }
+        if (name == "DataDictionary" || name == "MiningBuildTask") {
+            return true;
+        }
+        if (model_ == nullptr) {
+            return false;
+        }
+        if (!table_.empty() && name == "ColumnNames") {
+            text_ = &columns_;
+        } else if (!table_.empty() && name == "Row") {
+            rows_.emplace_back();
+            text_ = &rows_.back();
+        } else if (name == "MiningField") {
+            inActiveField_ = Attribute(reader_, "usageType") == "active";
+            if (inActiveField_) {
+                DocumentFeature feature;
+                feature.name = Attribute(reader_, "name").value_or("");
+                if (const auto importance = Attribute(reader_, "importance")) {
+                    feature.importance = Number(*importance);
+                }
+                model_->features.push_back(std::move(feature));
+            }
+        } else if (name == "Extension" && inActiveField_ &&
+                   Attribute(reader_, "name") == "weight") {
+            model_->features.back().weight = Number(Attribute(reader_, "value").value_or(""));
+        }
+        return false;
+    }
+
+    void End(const std::string& name) {
+        if (name == "NearestNeighborModel") {
+            model_ = nullptr;
+        } else if (name == "ColumnNames" || name == "Row") {
+            text_ = nullptr;
+        } else if (name == "MiningField") {
+            inActiveField_ = false;
+        } else if (name == "SimpleTable" && !table_.empty()) {
+            FinishTable();
+            table_.clear();
+        }
+    }
+
+    [[noreturn]] void Unreadable(const std::string& row) const {
+        throw ModelDocumentError("line " +
+                                 std::to_string(xmlTextReaderGetParserLineNumber(reader_)) +
+                                 ": the row \"" + row + "\" of the table " + table_ +
+                                 " of the model \"" + model_->response + "\" cannot be read");
+    }
+
+    void FinishTable() {
+        if (table_ == kAnalysisOptions) {
+            const std::vector<std::string> names = Split(columns_);
+            for (const std::string& row : rows_) {
+                const std::vector<std::string> cells = Split(row);
+                for (size_t i = 0; i < names.size() && i < cells.size(); ++i) {
+                    if (names[i] == "K") {
+                        model_->k = Integer(cells[i]);
+                    } else if (names[i] == "selectedFeatures") {
+                        model_->selectedFeatures = Integer(cells[i]).value_or(0);
+                    }
+                }
+            }
+            return;
+        }
+        if (table_ == kKSelection) {
+            for (const std::string& row : rows_) {
+                const size_t separator = row.find(';');
+                const std::optional<int> k = separator != std::string::npos
+                                                 ? Integer(row.substr(0, separator))
+                                                 : std::nullopt;
+                if (!k) {
+                    Unreadable(row);
+                }
+                model_->kErrors.push_back({*k, Number(row.substr(separator + 1))});
+            }
+            return;
+        }
+        // Forward selection: "model;features;error;selected", and with K chosen jointly
+        // "model;features;K;error;selected". A field name may hold ';', so the cells are taken
+        // from both ends and the feature cell is what lies between them.
+        model_->jointSelection = table_ == kFeatureKSelection;
+        const size_t tail = model_->jointSelection ? 3 : 2;
+        for (const std::string& row : rows_) {
+            const size_t first = row.find(';');
+            const std::optional<int> step =
+                first != std::string::npos ? Integer(row.substr(0, first)) : std::nullopt;
+            if (!step) {
+                Unreadable(row);
+            }
+            std::vector<std::string> ends;  // the cells after the feature cell
+            size_t last = row.size();
+            while (ends.size() < tail) {
+                const size_t separator = row.rfind(';', last - 1);
+                if (separator == std::string::npos || separator <= first) {
+                    Unreadable(row);
+                }
+                ends.insert(ends.begin(), row.substr(separator + 1, last - separator - 1));
+                last = separator;
+            }
+            SelectionStep entry;
+            entry.step = *step;
+            entry.features = row.substr(first + 1, last - first - 1);
+            entry.error = Number(ends[tail - 2]);
+            if (model_->jointSelection) {
+                const std::optional<int> k = Integer(ends[0]);
+                if (!k) {
+                    Unreadable(row);
+                }
+                entry.k = *k;
+            }
+            model_->steps.push_back(std::move(entry));
+        }
+    }
+
+    const std::string& path_;
+    const std::function<bool()>& interrupted_;
+    xmlTextReaderPtr reader_ = nullptr;
+    std::string error_;
+    std::vector<DocumentModel> models_;
+    DocumentModel* model_ = nullptr;  // the model element being read
+    std::string table_;               // the table of interest being read, or empty
+    std::string columns_;
+    std::vector<std::string> rows_;
+    std::string* text_ = nullptr;  // receives the text of the open ColumnNames or Row
+    bool inActiveField_ = false;
+};
+
+}  // namespace
+
+std::vector<DocumentModel> ReadModelDocument(const std::string& path,
+                                             const std::function<bool()>& interrupted) {
+    return DocumentReader(path, interrupted).Read();
+}
+
+}  // namespace knncli

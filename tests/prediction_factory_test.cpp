@@ -1,0 +1,120 @@
+// Prediction factories: one search with the largest K serves a whole range of K.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ModelFixture.h"
+#include "TestSources.h"
+#include "knn/predict/KNNPredictionFactory.h"
+#include "knn/predict/KNNPredictionSummary.h"
+
+using knn_test::ModelFixture;
+using knn_test::SettingsDocument;
+using namespace KNN_800;
+
+namespace {
+
+// 40 cases on a coarse grid, so that many distances tie; folds of sizes 16, 16 and 8.
+test::VectorRecordSource GridCases() {
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> grid(0, 5);
+    test::VectorRecordSource source;
+    for (int i = 0; i < 40; ++i) {
+        const double x1 = 2.0 * grid(random);
+        const double x2 = -5.0 + 2.0 * grid(random);
+        const double fold = i % 5 < 2 ? 0 : (i % 5 < 4 ? 1 : 2);
+        // id, x1, x2, x3, c, y, cls, focal, fold, label
+        source.Add({double(i + 1), x1, x2, 0.5, 0, 3.0 * x1 - x2 + (i % 7), double(i % 3 == 0), 1,
+                    fold, 0});
+    }
+    return source;
+}
+
+// Settings whose fold field is set (automatic K over the three folds).
+SettingsDocument WithFolds(const char* target) {
+    SettingsDocument d;
+    d.Roles()
+        .Target(target)
+        .Predictor("x1")
+        .Predictor("x2")
+        .Param("IsAutoKSelection", "bool", "true")
+        .Param("MinK", "int", "1")
+        .Param("MaxK", "int", "6")
+        .Param("VFoldVar", "string", "fold")
+        .Param("VFoldValue", "int", "3");
+    return d;
+}
+
+}  // namespace
+
+TEST(PredictionFactory, KRangeEqualsSeparateSingleKFactories) {
+    for (const char* target : {"cls", "y"}) {
+        SCOPED_TRACE(target);
+        ModelFixture fixture;
+        test::VectorRecordSource source = GridCases();
+        ASSERT_TRUE(fixture.Build(WithFolds(target), source).IsOK());
+        KNNSingleResponseModel& model = fixture.Model(0);
+        for (const uint32_t fold : {kNoFold, 1u}) {
+            if (fold != kNoFold) {
+                ASSERT_TRUE(model.BuildTreeForFold(model.Features(), int(fold)).IsOK());
+            }
+            KNNKSelePredictionFactory range({model.Summary()}, 2, 6, nullptr);
+            ASSERT_TRUE(range.ScoreCases(model, model.Rows(), fold, 6).IsOK());
+            for (int k = 2; k <= 6; ++k) {
+                KNNPredictionFactory single({model.Summary()}, nullptr, false);
+                ASSERT_TRUE(single.ScoreCases(model, model.Rows(), fold, k).IsOK());
+                EXPECT_DOUBLE_EQ(range.ErrorsByK()[0][size_t(k - 2)], single.Errors()[0])
+                    << "K = " << k << ", fold " << fold;
+            }
+        }
+    }
+}
+
+TEST(PredictionFactory, FoldsNullSummariesAndCriteria) {
+    ModelFixture fixture;
+    test::VectorRecordSource source = GridCases();
+    ASSERT_TRUE(fixture.Build(WithFolds("cls"), source).IsOK());
+    KNNSingleResponseModel& model = fixture.Model(0);
+    ASSERT_TRUE(model.BuildTreeForFold(model.Features(), 2).IsOK());
+
+    // Only the eight cases of fold 2 are scored; the error rate still divides by all 40 rows.
+    KNNPredictionFactory factory({model.Summary()}, nullptr, false);
+    ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), 2, 3).IsOK());
+    std::vector<double*> foldRows;
+    for (double* row : model.Rows()) {
+        if (row[knn_test::kFold] == 2)
+            foldRows.push_back(row);
+    }
+    ASSERT_EQ(foldRows.size(), 8u);
+    KNNPredictionFactory direct({model.Summary()}, nullptr, false);
+    ASSERT_TRUE(direct.ScoreCases(model, foldRows, kNoFold, 3).IsOK());
+    EXPECT_EQ(factory.Errors(), direct.Errors());
+    EXPECT_DOUBLE_EQ(factory.GetCriteria()[0], 1.0 - factory.Errors()[0] / 40.0);
+
+    // A missing summary: every case is still searched, nothing is predicted or reported.
+    KNNPredictionFactory partial({nullptr, model.Summary()}, nullptr, false);
+    EXPECT_FALSE(partial.AllPresent());
+    ASSERT_TRUE(partial.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+    EXPECT_EQ(partial.Errors(), (std::vector<double>{0.0, 0.0}));
+    EXPECT_EQ(partial.GetCriteria().size(), 1u);
+}
+
+TEST(PredictionFactory, AnEmptyTreeFindsNoNeighbourAndInterruptionStops) {
+    ModelFixture fixture;
+    test::VectorRecordSource source = GridCases();
+    ASSERT_TRUE(fixture.Build(WithFolds("y"), source).IsOK());
+    KNNSingleResponseModel& model = fixture.Model(0);
+    KNNPredictionFactory factory({model.Summary()}, &fixture.probe, false);
+
+    // Leave out a fold that holds every case: nothing to find.
+    std::vector<double*> rows = model.Rows();
+    for (double* row : rows)
+        row[knn_test::kFold] = 0;
+    ASSERT_TRUE(model.BuildTreeForFold(model.Features(), 0).IsOK());
+    EXPECT_EQ(factory.ScoreCases(model, rows, kNoFold, 3).GetErrorCode(), 200064);
+
+    test::CountdownChecker checker(5);
+    fixture.probe.checker = &checker;
+    EXPECT_EQ(factory.ScoreCases(model, rows, kNoFold, 3).GetErrorCode(), 1);
+    EXPECT_EQ(checker.calls, 6);
+}
