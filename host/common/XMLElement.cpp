@@ -131,7 +131,7 @@ TextWriter WriterFor(bool utf8) {
 // Where an element's layout goes: a stream (through Write or WriteUTF) or a string. The
 // element's children and attributes are asked to export themselves the same way.
 class Sink {
-  public:
+public:
     virtual ~Sink() = default;
     virtual void Put(const std::string& text) = 0;
     virtual void Attribute(const XMLAttribute& attribute, ExportFormat& format) = 0;
@@ -140,7 +140,7 @@ class Sink {
 };
 
 class StreamSink : public Sink {
-  public:
+public:
     StreamSink(std::ostream& out, bool utf8) : out_(out), utf8_(utf8), write_(WriterFor(utf8)) {}
     void Put(const std::string& text) override { write_(out_, text); }
     void Attribute(const XMLAttribute& attribute, ExportFormat& format) override {
@@ -151,14 +151,14 @@ class StreamSink : public Sink {
     }
     int Result() const override { return out_ ? 0 : -1; }
 
-  private:
+private:
     std::ostream& out_;
     bool utf8_;
     TextWriter write_;
 };
 
 class StringSink : public Sink {
-  public:
+public:
     explicit StringSink(std::string& out) : out_(out) {}
     void Put(const std::string& text) override { out_ += text; }
     void Attribute(const XMLAttribute& attribute, ExportFormat& format) override {
@@ -170,7 +170,7 @@ class StringSink : public Sink {
     }
     int Result() const override { return 0; }
 
-  private:
+private:
     std::string& out_;
 };
 
@@ -320,13 +320,20 @@ std::string ReplaceSep(double value, const char* format) {
 
     const char* point = std::localeconv()->decimal_point;
     const std::string separator = point != nullptr ? point : ".";
-    if (!separator.empty() && separator != ".") {
-        for (size_t at = text.find(separator); at != std::string::npos;
-             at = text.find(separator, at + 1)) {
-            text.replace(at, separator.size(), ".");
+    if (separator.empty() || separator == ".") {
+        return text;
+    }
+    std::string pointed;
+    pointed.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        if (text.compare(at, separator.size(), separator) == 0) {
+            pointed += '.';
+            at += separator.size();
+        } else {
+            pointed += text[at++];
         }
     }
-    return text;
+    return pointed;
 }
 
 // ---------------------------------------------------------------------------------------------

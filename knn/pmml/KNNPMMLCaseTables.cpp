@@ -242,15 +242,13 @@ bool KNNPMMLWriter::CreatePassTables(size_t first, size_t end) {
 bool KNNPMMLWriter::ScorePass(KNNSingleResponseModel& single, int K) {
     const VelStatus scored = prediction->ScoreCases(single, preparation->Rows(), kNoFold, K);
     if (scored.IsError()) {
-        // An interruption stays one; any other failure is that of the case tables.
-        if (scored.GetErrorCode() == Code::Interrupted) {
-            Fail(Code::Interrupted, "the export was interrupted");
-        } else {
-            Fail(Code::CaseTablesFailed,
-                 "scoring the training cases for the case tables failed "
-                 "with status " +
-                     std::to_string(scored.GetErrorCode()));
-        }
+        // Any failure of the scoring pass, an interruption included, is that of the case
+        // tables; the message keeps the cause.
+        Fail(Code::CaseTablesFailed,
+             scored.GetErrorCode() == Code::Interrupted
+                 ? std::string("the export was interrupted while scoring the training cases")
+                 : "scoring the training cases for the case tables failed with status " +
+                       std::to_string(scored.GetErrorCode()));
         return false;
     }
     prediction->ComputeCriteria();

@@ -257,8 +257,11 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
 }
 
 // The tree the block search walks: the built tree with every subtree of at most `blockCases`
-// cases (under a parent with more) replaced by one leaf over the same case slots; its root in
-// the built tree is kept in blockRoots (-1 for a leaf of the built tree).
+// cases (under a parent with more) replaced by one block leaf. A block leaf's `ref` is the
+// offset of its record in blockData, which holds, one after the other, the cases' feature
+// values (as in `points`), their row indices, and the subtree's splits in depth-first order
+// (two values each: the cut and the packed split description, see PackSplit). Keeping a block
+// in one record means one run of memory per block visit.
 void KNNKdTree::BuildBlockTree() {
     spans.resize(nodes.size());
     for (size_t n = nodes.size(); n-- > 0;) {
@@ -272,8 +275,7 @@ void KNNKdTree::BuildBlockTree() {
     }
     blockCases = entries.size() <= 4 ? 8 : 16;
     blockTree.clear();
-    blockRoots.clear();
-    blockSplits.clear();
+    blockData.clear();
     if (!nodes.empty()) {
         EmitBlockNode(0);
     }
@@ -285,17 +287,21 @@ int KNNKdTree::EmitBlockNode(int n) {
     const CaseSpan span = spans[static_cast<size_t>(n)];
     if (node.info < 0) {
         blockTree.push_back(node);
-        blockRoots.push_back(-1);
         return self;
     }
     if (span.count <= blockCases) {
-        blockTree.push_back(FlatNode{0.0, 0.0, 0.0, span.first, ~span.count});
-        blockRoots.push_back(static_cast<int32_t>(blockSplits.size()));
+        const size_t F = entries.size();
+        const int32_t offset = static_cast<int32_t>(blockData.size());
+        blockTree.push_back(FlatNode{0.0, 0.0, 0.0, offset, ~(span.count | kBlockLeaf)});
+        const double* values = &points[static_cast<size_t>(span.first) * F];
+        blockData.insert(blockData.end(), values, values + static_cast<size_t>(span.count) * F);
+        for (int i = 0; i < span.count; ++i) {
+            blockData.push_back(caseIndex[static_cast<size_t>(span.first + i)]);
+        }
         EmitBlockSplits(n);
         return self;
     }
     blockTree.push_back(node);
-    blockRoots.push_back(-1);
     EmitBlockNode(n + 1);
     const int high = EmitBlockNode(node.ref);
     blockTree[static_cast<size_t>(self)].ref = high;
@@ -308,15 +314,15 @@ int KNNKdTree::EmitBlockSplits(int n) {
     if (node.info < 0) {
         return 0;
     }
-    const size_t self = blockSplits.size();
-    const int low = n + 1;
-    const int high = node.ref;
-    blockSplits.push_back(BlockSplit{
-        node.cut, node.info, static_cast<uint8_t>(spans[static_cast<size_t>(low)].count), 0,
-        nodes[static_cast<size_t>(low)].info >= 0, nodes[static_cast<size_t>(high)].info >= 0});
-    const int lowSplits = EmitBlockSplits(low);
-    blockSplits[self].lowSplits = static_cast<uint8_t>(lowSplits);
-    return 1 + lowSplits + EmitBlockSplits(high);
+    const size_t self = blockData.size();
+    const size_t low = static_cast<size_t>(n) + 1;
+    const size_t high = static_cast<size_t>(node.ref);
+    blockData.push_back(node.cut);
+    blockData.push_back(0.0);
+    const int lowSplits = EmitBlockSplits(static_cast<int>(low));
+    blockData[self + 1] = PackSplit(node.info, spans[low].count, lowSplits, nodes[low].info >= 0,
+                                    nodes[high].info >= 0);
+    return 1 + lowSplits + EmitBlockSplits(node.ref);
 }
 
 bool KNNKdTree::CellIsFlat() const {
@@ -689,7 +695,7 @@ bool KNNKdTree::RootBound(double& bound) const {
     return true;
 }
 
-// Blocks: with `Blocks` the walk uses the block tree, and at a block all its cases are
+// Blocks: with `Blocks` the walk uses the block tree, and at a block leaf all its cases are
 // measured at once and the ones that can still enter the list are inserted in the order the
 // node-by-node descent would reach them (near child first). A case that descent would have
 // pruned has a distance at least the threshold, up to rounding, so it can only land in the
@@ -703,7 +709,7 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
         return kOverflow;
     }
     const FlatNode* const tree = Blocks ? blockTree.data() : nodes.data();
-    const BlockSplit* const blockSplit = blockSplits.data();
+    const double* const blockRecords = blockData.data();
     const double* const q = queryFeatures.data();
     const double* const w = featureWeight.data();
     const double* const factor = featureFactor.data();
@@ -737,19 +743,20 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
         }
         threshold = count < k ? unbounded : e[k - 1].distance;
     };
-    // Position of the block's r-th case slot among its cases in descent order (near child
-    // first), from the block's splits stored in order at `splits`.
-    const auto descentRank = [&](const BlockSplit* splits, int size, int r) {
+    // Position of a block's r-th case among its cases in descent order (near child first),
+    // from the block's splits at `split`.
+    const auto descentRank = [&](const double* split, int size, int r) {
         int rank = 0;
         int start = 0;
         int cases = size;
-        const BlockSplit* s = splits;
         for (;;) {
-            const int j = s->info & kFeatureMask;
-            const bool highNear = (AllContinuous || (s->info & kCategoricalSplit) == 0)
-                                      ? (q[j] - s->cut) * factor[j] >= 0.0
-                                      : q[j] == s->cut;
-            const int lowCases = s->lowCases;
+            const int64_t packed = static_cast<int64_t>(split[1]);
+            const int32_t info = static_cast<int32_t>(packed & 0x7fffffff);
+            const int lowCases = static_cast<int>((packed >> 31) & 31);
+            const int j = info & kFeatureMask;
+            const bool highNear = (AllContinuous || (info & kCategoricalSplit) == 0)
+                                      ? (q[j] - split[0]) * factor[j] >= 0.0
+                                      : q[j] == split[0];
             const bool inHigh = r >= start + lowCases;
             if (inHigh != highNear) {
                 rank += highNear ? cases - lowCases : lowCases;
@@ -757,16 +764,16 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
             if (inHigh) {
                 start += lowCases;
                 cases -= lowCases;
-                if (!s->highIsSplit) {
+                if (((packed >> 42) & 1) == 0) {
                     break;
                 }
-                s += 1 + s->lowSplits;
+                split += 2 * (1 + ((packed >> 36) & 31));
             } else {
                 cases = lowCases;
-                if (!s->lowIsSplit) {
+                if (((packed >> 41) & 1) == 0) {
                     break;
                 }
-                s += 1;
+                split += 2;
             }
         }
         return rank + (r - start);
@@ -825,14 +832,15 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
             n = nearChild;
         }
 
-        const int32_t block = Blocks ? blockRoots[static_cast<size_t>(n)] : -1;
-        if (block >= 0) {
+        if (Blocks && (~info & kBlockLeaf) != 0) {
             // A block: measure every case, then insert the candidates in descent order.
-            const int first = tree[n].ref;
-            const int size = ~info;
+            const int size = ~info & ~kBlockLeaf;
+            const double* const record = blockRecords + tree[n].ref;
+            const double* const rowOf = record + static_cast<size_t>(size) * F;
+            const double* const splits = rowOf + size;
             double distance[kMaxBlockCases];
             unsigned candidates = 0;
-            const double* x = pts + static_cast<size_t>(first) * F;
+            const double* x = record;
             for (int i = 0; i < size; ++i, x += F) {
                 distance[i] = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
                 candidates |= (distance[i] <= threshold ? 1u : 0u) << i;
@@ -849,7 +857,7 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                 std::fill_n(byRank, size, static_cast<int8_t>(-1));
                 for (unsigned bits = candidates; bits != 0; bits &= bits - 1) {
                     const int i = __builtin_ctz(bits);
-                    byRank[descentRank(blockSplit + block, size, i)] = static_cast<int8_t>(i);
+                    byRank[descentRank(splits, size, i)] = static_cast<int8_t>(i);
                 }
                 for (int r = 0; r < size; ++r) {
                     if (byRank[r] >= 0) {
@@ -860,7 +868,7 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
             for (int t = 0; t < ordered; ++t) {
                 const int i = order[t];
                 const double sum = distance[i];
-                const int caseRow = cases[first + i];
+                const int caseRow = static_cast<int>(rowOf[i]);
                 if (sum > threshold || isSelf(sum, caseRow)) {
                     continue;
                 }

@@ -79,17 +79,8 @@ private:
     static constexpr int32_t kCategoricalSplit = 0x40000000;
     static constexpr int32_t kFeatureMask = kCategoricalSplit - 1;
     static constexpr int kMaxBlockCases = 16;
-
-    // A split inside a block, kept next to the block's other splits (depth-first order) so that
-    // the descent order of the block's cases can be worked out from one small array.
-    struct BlockSplit {
-        double cut;
-        int32_t info;       // as in FlatNode
-        uint8_t lowCases;   // cases under the low child
-        uint8_t lowSplits;  // splits under the low child (the high child's splits follow them)
-        bool lowIsSplit;
-        bool highIsSplit;
-    };
+    // In a block-tree leaf, ~info carries this flag when the leaf is a block.
+    static constexpr int32_t kBlockLeaf = 0x40000000;
 
     // The cases under a node: slots first ... first + count - 1 of caseIndex.
     struct CaseSpan {
@@ -111,6 +102,16 @@ private:
     void BuildBlockTree();
     int EmitBlockNode(int n);
     int EmitBlockSplits(int n);
+    // A split's description as one exactly representable integer: feature and categorical flag
+    // (31 bits), cases under the low child, splits under the low child, and whether each child
+    // is a split.
+    static double PackSplit(int32_t info, int lowCases, int lowSplits, bool lowIsSplit,
+                            bool highIsSplit) {
+        return static_cast<double>(
+            static_cast<int64_t>(info & 0x7fffffff) | static_cast<int64_t>(lowCases) << 31 |
+            static_cast<int64_t>(lowSplits) << 36 | static_cast<int64_t>(lowIsSplit) << 41 |
+            static_cast<int64_t>(highIsSplit) << 42);
+    }
     bool QueryIsSafe() const;
     double RoundingTolerance() const;
     template <class Metric, bool AllContinuous>
@@ -140,9 +141,8 @@ private:
     std::vector<FlatNode> nodes;
     std::vector<CaseSpan> spans;      // per node
     int blockCases = 8;               // largest block
-    std::vector<FlatNode> blockTree;  // nodes with small subtrees folded into blocks
-    std::vector<int32_t> blockRoots;  // per block-tree node: its first entry in blockSplits, or -1
-    std::vector<BlockSplit> blockSplits;
+    std::vector<FlatNode> blockTree;  // `nodes` with small subtrees folded into block leaves
+    std::vector<double> blockData;    // one record per block leaf
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
     VelCommon_940::VelStatus status;
     bool euclidean = true;
