@@ -9,7 +9,7 @@
 namespace knn_test {
 
 class SettingsDocument {
-  public:
+public:
     // Fields: id (continuous, 1..1000), x1..x3 (continuous, declared ranges), c (string
     // categorical a/b/c), y (continuous target range), cls (string categorical target),
     // focal (numeric categorical 0/1), fold (numeric categorical 1..3), label (string
@@ -74,12 +74,27 @@ class SettingsDocument {
         return xml;
     }
 
-  private:
+private:
     std::vector<std::string> targets_;
     std::vector<std::string> predictors_;
     std::string params_;
     std::string extraFields_;
 };
+
+// Automatic K from `minK` to `maxK` over the three folds of "fold", with predictors x1, x2.
+inline SettingsDocument AutoK(const char* target, int minK, int maxK) {
+    SettingsDocument d;
+    d.Roles()
+        .Target(target)
+        .Predictor("x1")
+        .Predictor("x2")
+        .Param("IsAutoKSelection", "bool", "true")
+        .Param("MinK", "int", std::to_string(minK))
+        .Param("MaxK", "int", std::to_string(maxK))
+        .Param("VFoldVar", "string", "fold")
+        .Param("VFoldValue", "int", "3");
+    return d;
+}
 
 // Dictionary indices of the fields above.
 enum Field { kId = 0, kX1, kX2, kX3, kC, kY, kCls, kFocal, kFold, kLabel, kExtra };

@@ -8,6 +8,7 @@
 #include "knn/predict/KNNPredictionFactory.h"
 #include "knn/predict/KNNPredictionSummary.h"
 
+using knn_test::AutoK;
 using knn_test::ModelFixture;
 using knn_test::SettingsDocument;
 using namespace KNN_800;
@@ -30,21 +31,6 @@ test::VectorRecordSource GridCases() {
     return source;
 }
 
-// Settings whose fold field is set (automatic K over the three folds).
-SettingsDocument WithFolds(const char* target) {
-    SettingsDocument d;
-    d.Roles()
-        .Target(target)
-        .Predictor("x1")
-        .Predictor("x2")
-        .Param("IsAutoKSelection", "bool", "true")
-        .Param("MinK", "int", "1")
-        .Param("MaxK", "int", "6")
-        .Param("VFoldVar", "string", "fold")
-        .Param("VFoldValue", "int", "3");
-    return d;
-}
-
 }  // namespace
 
 TEST(PredictionFactory, KRangeEqualsSeparateSingleKFactories) {
@@ -52,7 +38,7 @@ TEST(PredictionFactory, KRangeEqualsSeparateSingleKFactories) {
         SCOPED_TRACE(target);
         ModelFixture fixture;
         test::VectorRecordSource source = GridCases();
-        ASSERT_TRUE(fixture.Build(WithFolds(target), source).IsOK());
+        ASSERT_TRUE(fixture.Build(AutoK(target, 1, 6), source).IsOK());
         KNNSingleResponseModel& model = fixture.Model(0);
         for (const uint32_t fold : {kNoFold, 1u}) {
             if (fold != kNoFold) {
@@ -73,7 +59,7 @@ TEST(PredictionFactory, KRangeEqualsSeparateSingleKFactories) {
 TEST(PredictionFactory, FoldsNullSummariesAndCriteria) {
     ModelFixture fixture;
     test::VectorRecordSource source = GridCases();
-    ASSERT_TRUE(fixture.Build(WithFolds("cls"), source).IsOK());
+    ASSERT_TRUE(fixture.Build(AutoK("cls", 1, 6), source).IsOK());
     KNNSingleResponseModel& model = fixture.Model(0);
     ASSERT_TRUE(model.BuildTreeForFold(model.Features(), 2).IsOK());
 
@@ -102,7 +88,7 @@ TEST(PredictionFactory, FoldsNullSummariesAndCriteria) {
 TEST(PredictionFactory, AnEmptyTreeFindsNoNeighbourAndInterruptionStops) {
     ModelFixture fixture;
     test::VectorRecordSource source = GridCases();
-    ASSERT_TRUE(fixture.Build(WithFolds("y"), source).IsOK());
+    ASSERT_TRUE(fixture.Build(AutoK("y", 1, 6), source).IsOK());
     KNNSingleResponseModel& model = fixture.Model(0);
     KNNPredictionFactory factory({model.Summary()}, &fixture.probe, false);
 

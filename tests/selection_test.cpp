@@ -43,20 +43,6 @@ VectorRecordSource RandomCases(unsigned seed = 7) {
     return source;
 }
 
-SettingsDocument AutoK(const char* target) {
-    SettingsDocument d;
-    d.Roles()
-        .Target(target)
-        .Predictor("x1")
-        .Predictor("x2")
-        .Param("IsAutoKSelection", "bool", "true")
-        .Param("MinK", "int", "1")
-        .Param("MaxK", "int", "6")
-        .Param("VFoldVar", "string", "fold")
-        .Param("VFoldValue", "int", "3");
-    return d;
-}
-
 // Cross-validated errors per K computed directly: every case of a fold against every case of
 // the other folds, nearest first.
 std::vector<double> DirectCrossValidation(const KNN_800::KNNDataPreparation& preparation,
@@ -115,7 +101,7 @@ TEST(KSelection, CrossValidatedErrorsEqualADirectComputation) {
         SCOPED_TRACE(continuous ? "continuous" : "categorical");
         ModelFixture fixture;
         VectorRecordSource source = RandomCases();
-        const auto status = fixture.Build(AutoK(continuous ? "y" : "cls"), source);
+        const auto status = fixture.Build(AutoK(continuous ? "y" : "cls", 1, 6), source);
         ASSERT_TRUE(status.IsOK()) << status.GetErrorCode() << " " << status.GetMessage();
         const KNN_800::KNNAutoKSelection* selection = fixture.model->Selection()->GetKSelection();
         ASSERT_NE(selection, nullptr);
@@ -136,7 +122,7 @@ TEST(KSelection, CrossValidatedErrorsEqualADirectComputation) {
 TEST(KSelection, TwoTargetsChooseFromTheirOwnColumns) {
     ModelFixture fixture;
     VectorRecordSource source = RandomCases(11);
-    SettingsDocument d = AutoK("cls");
+    SettingsDocument d = AutoK("cls", 1, 6);
     d.Target("y");
     ASSERT_TRUE(fixture.Build(d, source).IsOK());
     const auto* selection = fixture.model->Selection()->GetKSelection();
@@ -314,7 +300,7 @@ TEST(Selection, InterruptionInTheMiddleStopsTheBuild) {
     VectorRecordSource source = RandomCases();
     CountdownChecker checker(60 + 25);  // the records, then part of the first fold
     fixture.probe.checker = &checker;
-    const auto status = fixture.Build(AutoK("cls"), source);
+    const auto status = fixture.Build(AutoK("cls", 1, 6), source);
     EXPECT_EQ(status.GetErrorCode(), 1);
     EXPECT_EQ(fixture.model->Selection()->GetKSelection()->GetBestK().size(), 0u);
 }

@@ -1,15 +1,19 @@
 // kd-tree over the prepared data.
 //
 // Layout. The tree lives in flat arrays that survive from one build to the next (feature
-// selection rebuilds once per candidate, so a build must not allocate once warm):
+// selection rebuilds once per candidate, so a warm build does not allocate):
 //  - `nodes`: FlatNode records in depth-first order. A split's low child is the record right
-//    after it, its high child is at `ref`; a leaf names a range of `caseIndex`.
+//    after it, its high child is at `ref`; a leaf names a range of `caseIndex`. This is the tree
+//    as defined (one case per leaf), used for the displays, the node views and the
+//    node-by-node search.
 //  - `caseIndex`: row indices of the built cases. The build reorders it in place, so when it
 //    ends each leaf's cases are one contiguous range in the leaf's stored order.
 //  - `points`: the feature values (data units) of the built cases, one row per case in the
 //    order of `caseIndex`. The build moves these rows together with `caseIndex`, so its
-//    partition passes read memory sequentially, and after the build neighbouring leaves read
-//    neighbouring rows.
+//    partition passes read memory sequentially.
+//  - `image`: the same tree for the fast search, with every subtree of at most 8 cases (16 for
+//    more than 4 features) folded into a block that holds its cases' values, row indices and
+//    splits in one run of memory; BuildNode writes it as it goes.
 //  - per feature position: weight, axis factor, continuous flag, the tree's bounds.
 //
 // Build invariants. Cell bounds are kept in scaled units (value times axis factor) while
@@ -24,17 +28,19 @@
 // way down and pushed, and the far child is entered when it is popped - after its near
 // sibling's subtree, exactly when the recursion would decide - if the admission threshold is
 // then strictly above its bound. The threshold never grows, so a bound that already fails when
-// pushed is dropped at once. Which metric, whether any feature is categorical and whether
-// overflow checks are needed are decided once per search by picking an instantiation of the
-// kernel. When the built values, the weights and the query are all far from the overflow range
-// (checked per search in O(features)), no square can overflow and every contribution is
-// non-negative; the kernel then skips the overflow tests and tests the partial-distance
-// cut-off once per case, since a partial sum exceeds the threshold exactly when the full sum
-// does.
+// pushed is dropped at once. The metric, whether any feature is categorical, whether overflow
+// checks are needed and (for 2 to 4 continuous features) the feature count are fixed once per
+// search by picking an instantiation of the kernel. When the built values, the weights and the
+// query are all far from the overflow range (checked per search in O(features)), no square can
+// overflow and every contribution is non-negative; the kernel then skips the overflow tests
+// and tests the partial-distance cut-off once per case, since a partial sum exceeds the
+// threshold exactly when the full sum does. Only then are blocks used (see SearchKernel);
+// otherwise the search walks `nodes` one case per leaf with every test in place.
 #include "knn/search/KNNKdTree.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <string>
@@ -80,6 +86,7 @@ KNNKdTree::~KNNKdTree() = default;
 
 void KNNKdTree::Clear() {
     nodes.clear();
+    image.clear();
     caseIndex.clear();
     points.clear();
     caseCount = 0;
@@ -216,7 +223,10 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
 
     maxDepth = 0;
     nodes.reserve(2 * static_cast<size_t>(caseCount) + 1);
-    BuildNode(0, caseCount, 0);
+    blockCases = F <= 4 ? 8 : 16;
+    image.clear();
+    image.reserve(static_cast<size_t>(caseCount) * (F + 9) + 8);  // an upper bound
+    BuildNode(0, caseCount, 0, false);
 
     // Bounds back in data units.
     for (int c = 0; c < variableCount; ++c) {
@@ -231,7 +241,6 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         featureLow[j] = bounds[static_cast<size_t>(entries[j].column)].second;
     }
 
-    BuildBlockTree();
     featureMaxAbs.assign(F, 0.0);
     valuesAreSmall = true;
     for (size_t j = 0; j < F; ++j) {
@@ -256,73 +265,67 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
     return status;
 }
 
-// The tree the block search walks: the built tree with every subtree of at most `blockCases`
-// cases (under a parent with more) replaced by one block leaf. A block leaf's `ref` is the
-// offset of its record in blockData, which holds, one after the other, the cases' feature
-// values (as in `points`), their row indices, and the subtree's splits in depth-first order
-// (two values each: the cut and the packed split description, see PackSplit). Keeping a block
-// in one record means one run of memory per block visit.
-void KNNKdTree::BuildBlockTree() {
-    spans.resize(nodes.size());
-    for (size_t n = nodes.size(); n-- > 0;) {
-        const FlatNode& node = nodes[n];
-        if (node.info < 0) {
-            spans[n] = CaseSpan{node.ref, ~node.info};
-        } else {
-            spans[n] = CaseSpan{spans[n + 1].first,
-                                spans[n + 1].count + spans[static_cast<size_t>(node.ref)].count};
-        }
-    }
-    blockCases = entries.size() <= 4 ? 8 : 16;
-    blockTree.clear();
-    blockData.clear();
-    if (!nodes.empty()) {
-        EmitBlockNode(0);
-    }
+// The image the block search walks (written by BuildNode as it goes): the built tree with every
+// subtree of at most `blockCases` cases (under a parent with more) folded into one block, laid
+// out depth first in one array of 8-byte slots so that a descent and the blocks it reaches read
+// runs of memory:
+//  - every node starts with a NodeHead slot;
+//  - a split continues with cut, high bound and low bound; its low child follows at +4, its
+//    high child is at head.ref;
+//  - a block (info = ~(cases | kBlockLeaf)) continues with its cases' feature values (as in
+//    `points`), their row indices, and its splits in depth-first order, two slots each (cut,
+//    BlockSplit);
+//  - a leaf of the built tree above the blocks keeps head = (~cases, first slot of caseIndex).
+
+namespace {
+
+template <class T>
+double AsSlot(const T& value) {
+    static_assert(sizeof(T) == sizeof(double));
+    double slot;
+    std::memcpy(&slot, &value, sizeof slot);
+    return slot;
 }
 
-int KNNKdTree::EmitBlockNode(int n) {
-    const int self = static_cast<int>(blockTree.size());
-    const FlatNode& node = nodes[static_cast<size_t>(n)];
-    const CaseSpan span = spans[static_cast<size_t>(n)];
-    if (node.info < 0) {
-        blockTree.push_back(node);
-        return self;
-    }
-    if (span.count <= blockCases) {
-        const size_t F = entries.size();
-        const int32_t offset = static_cast<int32_t>(blockData.size());
-        blockTree.push_back(FlatNode{0.0, 0.0, 0.0, offset, ~(span.count | kBlockLeaf)});
-        const double* values = &points[static_cast<size_t>(span.first) * F];
-        blockData.insert(blockData.end(), values, values + static_cast<size_t>(span.count) * F);
-        for (int i = 0; i < span.count; ++i) {
-            blockData.push_back(caseIndex[static_cast<size_t>(span.first + i)]);
-        }
-        EmitBlockSplits(n);
-        return self;
-    }
-    blockTree.push_back(node);
-    EmitBlockNode(n + 1);
-    const int high = EmitBlockNode(node.ref);
-    blockTree[static_cast<size_t>(self)].ref = high;
-    return self;
+template <class T>
+T FromSlot(const double* slot) {
+    T value;
+    std::memcpy(&value, slot, sizeof value);
+    return value;
 }
 
-// Appends the splits of the subtree at n in depth-first order; returns how many.
-int KNNKdTree::EmitBlockSplits(int n) {
+}  // namespace
+
+// Appends the block whose root is node n, over case slots start ... start + count - 1.
+void KNNKdTree::EmitBlock(int n, int start, int count) {
+    const size_t F = entries.size();
+    image.push_back(AsSlot(NodeHead{~(count | kBlockLeaf), 0}));
+    const double* values = &points[static_cast<size_t>(start) * F];
+    image.insert(image.end(), values, values + static_cast<size_t>(count) * F);
+    for (int i = 0; i < count; ++i) {
+        image.push_back(caseIndex[static_cast<size_t>(start + i)]);
+    }
+    EmitBlockSplits(n);
+}
+
+// Appends the splits of the subtree at n in depth-first order; returns how many splits and how
+// many cases it has.
+std::pair<int, int> KNNKdTree::EmitBlockSplits(int n) {
     const FlatNode& node = nodes[static_cast<size_t>(n)];
     if (node.info < 0) {
-        return 0;
+        return {0, ~node.info};
     }
-    const size_t self = blockData.size();
+    const size_t self = image.size();
     const size_t low = static_cast<size_t>(n) + 1;
     const size_t high = static_cast<size_t>(node.ref);
-    blockData.push_back(node.cut);
-    blockData.push_back(0.0);
-    const int lowSplits = EmitBlockSplits(static_cast<int>(low));
-    blockData[self + 1] = PackSplit(node.info, spans[low].count, lowSplits, nodes[low].info >= 0,
-                                    nodes[high].info >= 0);
-    return 1 + lowSplits + EmitBlockSplits(node.ref);
+    image.push_back(node.cut);
+    image.push_back(0.0);
+    const std::pair<int, int> lowPart = EmitBlockSplits(static_cast<int>(low));
+    image[self + 1] = AsSlot(BlockSplit{node.info, static_cast<uint8_t>(lowPart.second),
+                                        static_cast<uint8_t>(lowPart.first), nodes[low].info >= 0,
+                                        nodes[high].info >= 0});
+    const std::pair<int, int> highPart = EmitBlockSplits(node.ref);
+    return {1 + lowPart.first + highPart.first, lowPart.second + highPart.second};
 }
 
 bool KNNKdTree::CellIsFlat() const {
@@ -367,6 +370,39 @@ void KNNKdTree::SwapSlots(int a, int b) {
     }
 }
 
+// Two-pointer exchange pass over positions start ... end - 1: from the left find a position
+// that fails `passes`, from the right one that passes, exchange them, and go on inward until
+// the pointers cross. Returns how many positions pass (they now come first). Done without
+// data-dependent branches: the i-th failing position from the left meets the i-th passing one
+// from the right, and they are exchanged as long as the first lies left of the second, which is
+// exactly what the pointer loop does.
+template <class Passes>
+int KNNKdTree::ExchangePass(int start, int end, Passes passes) {
+    const size_t count = static_cast<size_t>(end - start);
+    if (exchangeLeft.size() < count) {
+        exchangeLeft.resize(count);
+        exchangeRight.resize(count);
+    }
+    int* failing = exchangeLeft.data();
+    int* passing = exchangeRight.data();
+    int failed = 0;
+    int passed = 0;
+    for (int p = start; p < end; ++p) {
+        const bool ok = passes(p);
+        failing[failed] = p;
+        failed += ok ? 0 : 1;
+    }
+    for (int p = end - 1; p >= start; --p) {
+        const bool ok = passes(p);
+        passing[passed] = p;
+        passed += ok ? 1 : 0;
+    }
+    for (int i = 0; i < failed && i < passed && failing[i] < passing[i]; ++i) {
+        SwapSlots(failing[i], passing[i]);
+    }
+    return passed;
+}
+
 // Orders the positions start ... start + count - 1 by case index, descending.
 void KNNKdTree::SortEqualGroup(int start, int count) {
     if (count < 2) {
@@ -399,11 +435,40 @@ void KNNKdTree::SortEqualGroup(int start, int count) {
     }
 }
 
-int KNNKdTree::BuildNode(int start, int count, int depth) {
+// `inBlock`: the node lies inside a block of the search image, which its block root writes.
+int KNNKdTree::BuildNode(int start, int count, int depth, bool inBlock) {
     maxDepth = std::max(maxDepth, depth);
     const int self = static_cast<int>(nodes.size());
     const auto makeLeaf = [&]() {
         nodes.push_back(FlatNode{0.0, 0.0, 0.0, start, ~count});
+        if (!inBlock) {
+            image.push_back(AsSlot(NodeHead{~count, start}));
+        }
+        return self;
+    };
+    // Writes the split just pushed and its children, into `nodes` and into the image.
+    const auto makeSplit = [&](auto&& buildLow, auto&& buildHigh) {
+        const FlatNode split = nodes.back();
+        const bool blockRoot = !inBlock && count <= blockCases;
+        const bool below = inBlock || blockRoot;
+        size_t imageSelf = 0;
+        if (!below) {
+            imageSelf = image.size();
+            image.push_back(0.0);
+            image.push_back(split.cut);
+            image.push_back(split.highBound);
+            image.push_back(split.lowBound);
+        }
+        buildLow(below);
+        const int imageHigh = static_cast<int>(image.size());
+        const int high = buildHigh(below);
+        nodes[static_cast<size_t>(self)].ref = high;
+        if (!below) {
+            image[imageSelf] = AsSlot(NodeHead{split.info, imageHigh});
+        }
+        if (blockRoot) {
+            EmitBlock(self, start, count);
+        }
         return self;
     };
     if (count <= bucketSize) {
@@ -474,39 +539,9 @@ int KNNKdTree::BuildNode(int start, int count, int depth) {
         // Three groups: scaled value below, equal to and above the cut.
         const int end = start + count;
         const auto value = [&](int p) { return f * points[static_cast<size_t>(p) * F + j]; };
-        int l = start;
-        int r = end - 1;
-        for (;;) {
-            while (l < end && value(l) < cut) {
-                ++l;
-            }
-            while (r >= start && value(r) >= cut) {
-                --r;
-            }
-            if (l > r) {
-                break;
-            }
-            SwapSlots(l, r);
-            ++l;
-            --r;
-        }
-        const int br1 = l - start;
-        r = end - 1;
-        for (;;) {
-            while (l < end && value(l) <= cut) {
-                ++l;
-            }
-            while (r >= start + br1 && value(r) > cut) {
-                --r;
-            }
-            if (l > r) {
-                break;
-            }
-            SwapSlots(l, r);
-            ++l;
-            --r;
-        }
-        const int br2 = l - start;
+        const int br1 = ExchangePass(start, end, [&](int p) { return value(p) < cut; });
+        const int br2 =
+            br1 + ExchangePass(start + br1, end, [&](int p) { return value(p) <= cut; });
         SortEqualGroup(start + br1, br2 - br1);
 
         const int half = count / 2;
@@ -525,14 +560,18 @@ int KNNKdTree::BuildNode(int start, int count, int depth) {
         nodes.push_back(FlatNode{cut / f, cellHigh[s] / f, cellLow[s] / f, 0, best});
         const double savedHigh = cellHigh[s];
         const double savedLow = cellLow[s];
-        cellHigh[s] = cut;
-        BuildNode(start, lowCount, depth + 1);
-        cellHigh[s] = savedHigh;
-        cellLow[s] = cut;
-        const int high = BuildNode(start + lowCount, count - lowCount, depth + 1);
-        cellLow[s] = savedLow;
-        nodes[static_cast<size_t>(self)].ref = high;
-        return self;
+        return makeSplit(
+            [&](bool below) {
+                cellHigh[s] = cut;
+                BuildNode(start, lowCount, depth + 1, below);
+                cellHigh[s] = savedHigh;
+            },
+            [&](bool below) {
+                cellLow[s] = cut;
+                const int high = BuildNode(start + lowCount, count - lowCount, depth + 1, below);
+                cellLow[s] = savedLow;
+                return high;
+            });
     }
 
     // Only categorical candidates: split off the category holding closest to half the cases.
@@ -577,33 +616,17 @@ int KNNKdTree::BuildNode(int start, int count, int depth) {
     const auto differs = [&](int p) {
         return std::fabs(points[static_cast<size_t>(p) * F + j] - u) > kTiny;
     };
-    int l = start;
-    int r = end - 1;
-    for (;;) {
-        while (l < end && differs(l)) {
-            ++l;
-        }
-        while (r >= start && !differs(r)) {
-            --r;
-        }
-        if (l > r) {
-            break;
-        }
-        SwapSlots(l, r);
-        ++l;
-        --r;
-    }
-    const int lowCount = l - start;
+    const int lowCount = ExchangePass(start, end, differs);
     if (lowCount < 1 || lowCount >= count) {
         return makeLeaf();
     }
     const size_t s = static_cast<size_t>(featureSlot[j]);
     nodes.push_back(
         FlatNode{u / 1.0, cellHigh[s] / 1.0, cellLow[s] / 1.0, 0, best | kCategoricalSplit});
-    BuildNode(start, lowCount, depth + 1);
-    const int high = BuildNode(start + lowCount, count - lowCount, depth + 1);
-    nodes[static_cast<size_t>(self)].ref = high;
-    return self;
+    return makeSplit([&](bool below) { BuildNode(start, lowCount, depth + 1, below); },
+                     [&](bool below) {
+                         return BuildNode(start + lowCount, count - lowCount, depth + 1, below);
+                     });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -695,29 +718,42 @@ bool KNNKdTree::RootBound(double& bound) const {
     return true;
 }
 
-// Blocks: with `Blocks` the walk uses the block tree, and at a block leaf all its cases are
-// measured at once and the ones that can still enter the list are inserted in the order the
-// node-by-node descent would reach them (near child first). A case that descent would have
-// pruned has a distance at least the threshold, up to rounding, so it can only land in the
-// scratch slot; a case that would enter the list with a distance within `tolerance` below the
-// threshold is the one situation where rounding could make the two differ, and the search is
-// then reported undecided and repeated node by node.
-template <class Metric, bool Checked, bool AllContinuous, bool Blocks>
+// Blocks. With `Blocks` the walk uses `image`, and at a block all its cases are measured at
+// once; those at or below the admission threshold (candidates) are then inserted. The result
+// must be that of the node-by-node descent, which reaches the block's cases near child first
+// and may prune some of them. Why the block gives the same list:
+//  - In descent order, a case the descent would have pruned at a split v has a distance at
+//    least the bound computed at v, which is at least the threshold then, which is at least the
+//    threshold now; so it is rejected or lands in the scratch slot, and changes nothing. That
+//    holds up to rounding: RoundingTolerance() bounds by how much a computed bound can exceed
+//    a computed distance, and a case that would enter a full list with a distance within that
+//    margin below the threshold makes the search undecided; it is then repeated node by node.
+//  - Several candidates with pairwise different distances are first inserted in stored order,
+//    which fills the list with the K smallest distances just the same. A case the descent would
+//    have pruned can only end up in that list if some other distance involved lies above its
+//    own by at most the margin (the K cases that made the threshold at v were all at most its
+//    distance plus the margin). So when the list is full afterwards and either two of its
+//    entries or the list's last entry and a distance that fell out lie that close, the block is
+//    undone and done again in descent order as above. Equal distances among candidates go to
+//    descent order directly, since their order in the list is the descent's.
+// The descent order of a block's cases is computed from its stored splits (descentRank).
+template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures>
 int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolerance) {
     double bound = 0.0;
     if (!RootBound<Metric, Checked>(bound)) {
         return kOverflow;
     }
-    const FlatNode* const tree = Blocks ? blockTree.data() : nodes.data();
-    const double* const blockRecords = blockData.data();
+    const FlatNode* const tree = nodes.data();
+    const double* const img = image.data();
     const double* const q = queryFeatures.data();
     const double* const w = featureWeight.data();
     const double* const factor = featureFactor.data();
     const uint8_t* const continuous = featureContinuous.data();
     const double* const pts = points.data();
     const int* const cases = caseIndex.data();
-    const size_t F = entries.size();
+    const size_t F = FixedFeatures > 0 ? static_cast<size_t>(FixedFeatures) : entries.size();
     Neighbor* const e = list->entries.data();
+    Neighbor* const saved = snapshot.data();
     const int k = list->k;
     int count = 0;
     double threshold = unbounded;
@@ -750,27 +786,25 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
         int start = 0;
         int cases = size;
         for (;;) {
-            const int64_t packed = static_cast<int64_t>(split[1]);
-            const int32_t info = static_cast<int32_t>(packed & 0x7fffffff);
-            const int lowCases = static_cast<int>((packed >> 31) & 31);
-            const int j = info & kFeatureMask;
-            const bool highNear = (AllContinuous || (info & kCategoricalSplit) == 0)
+            const BlockSplit s = FromSlot<BlockSplit>(split + 1);
+            const int j = s.info & kFeatureMask;
+            const bool highNear = (AllContinuous || (s.info & kCategoricalSplit) == 0)
                                       ? (q[j] - split[0]) * factor[j] >= 0.0
                                       : q[j] == split[0];
-            const bool inHigh = r >= start + lowCases;
+            const bool inHigh = r >= start + s.lowCases;
             if (inHigh != highNear) {
-                rank += highNear ? cases - lowCases : lowCases;
+                rank += highNear ? cases - s.lowCases : s.lowCases;
             }
             if (inHigh) {
-                start += lowCases;
-                cases -= lowCases;
-                if (((packed >> 42) & 1) == 0) {
+                start += s.lowCases;
+                cases -= s.lowCases;
+                if (!s.highIsSplit) {
                     break;
                 }
-                split += 2 * (1 + ((packed >> 36) & 31));
+                split += 2 * (1 + s.lowSplits);
             } else {
-                cases = lowCases;
-                if (((packed >> 41) & 1) == 0) {
+                cases = s.lowCases;
+                if (!s.lowIsSplit) {
                     break;
                 }
                 split += 2;
@@ -782,46 +816,74 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
     for (;;) {
         // Down the near children, pushing each far child with its bound.
         int32_t info;
-        while ((info = tree[n].info) >= 0) {
-            const FlatNode& node = tree[n];
+        int32_t ref;
+        for (;;) {
+            double cut;
+            double highBound;
+            double lowBound;
+            int32_t lowChild;
+            if constexpr (Blocks) {
+                const NodeHead head = FromSlot<NodeHead>(img + n);
+                info = head.info;
+                ref = head.ref;
+                if (info < 0) {
+                    break;
+                }
+                __builtin_prefetch(img + ref);
+                cut = img[n + 1];
+                highBound = img[n + 2];
+                lowBound = img[n + 3];
+                lowChild = n + 4;
+            } else {
+                const FlatNode& node = tree[n];
+                info = node.info;
+                ref = node.ref;
+                if (info < 0) {
+                    break;
+                }
+                cut = node.cut;
+                highBound = node.highBound;
+                lowBound = node.lowBound;
+                lowChild = n + 1;
+            }
             const int j = info & kFeatureMask;
             const double qv = q[j];
             int32_t nearChild;
             int32_t farChild;
             double farBound;
             if (AllContinuous || (info & kCategoricalSplit) == 0) {
-                const double diff = qv - node.cut;
+                const double diff = qv - cut;
                 const bool highNear = diff * factor[j] >= 0.0;
-                nearChild = highNear ? node.ref : n + 1;
-                farChild = highNear ? n + 1 : node.ref;
+                nearChild = highNear ? ref : lowChild;
+                farChild = highNear ? lowChild : ref;
                 double added;
                 double removed = 0.0;
                 if constexpr (Checked) {
                     if (!Metric::Square(diff, w[j], added)) {
                         return kOverflow;
                     }
-                    if (qv > node.highBound) {
-                        if (!Metric::Square(qv - node.highBound, w[j], removed)) {
+                    if (qv > highBound) {
+                        if (!Metric::Square(qv - highBound, w[j], removed)) {
                             return kOverflow;
                         }
-                    } else if (qv < node.lowBound) {
-                        if (!Metric::Square(node.lowBound - qv, w[j], removed)) {
+                    } else if (qv < lowBound) {
+                        if (!Metric::Square(lowBound - qv, w[j], removed)) {
                             return kOverflow;
                         }
                     }
                 } else {
                     added = Metric::SquareUnchecked(diff, w[j]);
-                    if (qv > node.highBound) {
-                        removed = Metric::SquareUnchecked(qv - node.highBound, w[j]);
-                    } else if (qv < node.lowBound) {
-                        removed = Metric::SquareUnchecked(node.lowBound - qv, w[j]);
+                    if (qv > highBound) {
+                        removed = Metric::SquareUnchecked(qv - highBound, w[j]);
+                    } else if (qv < lowBound) {
+                        removed = Metric::SquareUnchecked(lowBound - qv, w[j]);
                     }
                 }
                 farBound = (bound + added) - removed;
             } else {
-                const bool match = qv == node.cut;
-                nearChild = match ? node.ref : n + 1;
-                farChild = match ? n + 1 : node.ref;
+                const bool match = qv == cut;
+                nearChild = match ? ref : lowChild;
+                farChild = match ? lowChild : ref;
                 farBound = (bound + Metric::SquareUnchecked(match ? 0.5 : -0.5, w[j])) - 0.0;
             }
             if (threshold > farBound) {
@@ -833,9 +895,9 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
         }
 
         if (Blocks && (~info & kBlockLeaf) != 0) {
-            // A block: measure every case, then insert the candidates in descent order.
+            // A block: measure every case, then insert the candidates (see the note above).
             const int size = ~info & ~kBlockLeaf;
-            const double* const record = blockRecords + tree[n].ref;
+            const double* const record = img + n + 1;
             const double* const rowOf = record + static_cast<size_t>(size) * F;
             const double* const splits = rowOf + size;
             double distance[kMaxBlockCases];
@@ -845,41 +907,100 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                 distance[i] = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
                 candidates |= (distance[i] <= threshold ? 1u : 0u) << i;
             }
-            // A lone candidate needs no ordering; several are taken in descent order.
-            int8_t order[kMaxBlockCases];
-            int ordered = 0;
-            if ((candidates & (candidates - 1)) == 0) {
-                if (candidates != 0) {
-                    order[ordered++] = static_cast<int8_t>(__builtin_ctz(candidates));
-                }
-            } else {
-                int8_t byRank[kMaxBlockCases];
-                std::fill_n(byRank, size, static_cast<int8_t>(-1));
-                for (unsigned bits = candidates; bits != 0; bits &= bits - 1) {
-                    const int i = __builtin_ctz(bits);
-                    byRank[descentRank(splits, size, i)] = static_cast<int8_t>(i);
-                }
-                for (int r = 0; r < size; ++r) {
-                    if (byRank[r] >= 0) {
-                        order[ordered++] = byRank[r];
+            // Several candidates are first taken in stored order, which gives the descent order's
+            // result unless two candidates tie or a case the descent would have pruned got in.
+            // The latter needs a distance within `tolerance` below another one involved (see
+            // the note above); when the list shows such a near tie, the block is undone and
+            // redone in descent order.
+            const bool several = (candidates & (candidates - 1)) != 0;
+            bool inDescentOrder = !several;
+            if (several) {
+                for (unsigned a = candidates; a != 0 && !inDescentOrder; a &= a - 1) {
+                    const double d = distance[__builtin_ctz(a)];
+                    for (unsigned b = a & (a - 1); b != 0; b &= b - 1) {
+                        inDescentOrder |= distance[__builtin_ctz(b)] == d;
                     }
                 }
             }
-            for (int t = 0; t < ordered; ++t) {
-                const int i = order[t];
-                const double sum = distance[i];
-                const int caseRow = static_cast<int>(rowOf[i]);
-                if (sum > threshold || isSelf(sum, caseRow)) {
-                    continue;
+            if (candidates == 0) {
+                inDescentOrder = false;  // nothing can enter the list
+            } else if (!inDescentOrder) {
+                const int savedCount = count;
+                const double savedThreshold = threshold;
+                std::copy_n(e, count, saved);
+                double left[2 * kMaxBlockCases];  // distances that ended outside the list
+                int leftCount = 0;
+                for (unsigned bits = candidates; bits != 0; bits &= bits - 1) {
+                    const int i = __builtin_ctz(bits);
+                    const double sum = distance[i];
+                    const int caseRow = static_cast<int>(rowOf[i]);
+                    if (isSelf(sum, caseRow)) {
+                        continue;
+                    }
+                    if (sum > threshold) {
+                        left[leftCount++] = sum;
+                        continue;
+                    }
+                    const bool full = count == k;
+                    insert(sum, caseRow);
+                    if (full) {
+                        left[leftCount++] = e[k].distance;
+                    }
                 }
-                if (count == k && sum < threshold && sum >= threshold - tolerance) {
-                    return kUndecided;
+                if (count == k) {
+                    double above = unbounded;
+                    for (int t = 0; t < leftCount; ++t) {
+                        if (left[t] > threshold && left[t] < above) {
+                            above = left[t];
+                        }
+                    }
+                    bool nearTie = above <= threshold + tolerance;
+                    for (int t = 1; t < k && !nearTie; ++t) {
+                        const double gap = e[t].distance - e[t - 1].distance;
+                        nearTie = gap > 0.0 && gap <= tolerance;
+                    }
+                    if (nearTie) {
+                        count = savedCount;
+                        threshold = savedThreshold;
+                        std::copy_n(saved, count, e);
+                        inDescentOrder = true;
+                    }
                 }
-                insert(sum, caseRow);
+            }
+            if (inDescentOrder) {
+                int8_t order[kMaxBlockCases];
+                int ordered = 0;
+                if (!several) {
+                    order[ordered++] = static_cast<int8_t>(__builtin_ctz(candidates));
+                } else {
+                    int8_t byRank[kMaxBlockCases];
+                    std::fill_n(byRank, size, static_cast<int8_t>(-1));
+                    for (unsigned bits = candidates; bits != 0; bits &= bits - 1) {
+                        const int i = __builtin_ctz(bits);
+                        byRank[descentRank(splits, size, i)] = static_cast<int8_t>(i);
+                    }
+                    for (int r = 0; r < size; ++r) {
+                        if (byRank[r] >= 0) {
+                            order[ordered++] = byRank[r];
+                        }
+                    }
+                }
+                for (int t = 0; t < ordered; ++t) {
+                    const int i = order[t];
+                    const double sum = distance[i];
+                    const int caseRow = static_cast<int>(rowOf[i]);
+                    if (sum > threshold || isSelf(sum, caseRow)) {
+                        continue;
+                    }
+                    if (count == k && sum < threshold && sum >= threshold - tolerance) {
+                        return kUndecided;
+                    }
+                    insert(sum, caseRow);
+                }
             }
         } else {
             // Leaf scan.
-            const int first = tree[n].ref;
+            const int first = ref;
             const int last = first + ~info;
             for (int p = first; p < last; ++p) {
                 const double* x = pts + static_cast<size_t>(p) * F;
@@ -939,15 +1060,33 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
 template <class Metric, bool AllContinuous>
 int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
     if (!(valuesAreSmall && QueryIsSafe())) {
-        return SearchKernel<Metric, true, AllContinuous, false>(query, includeSelf, 0.0);
+        return SearchKernel<Metric, true, AllContinuous, false, 0>(query, includeSelf, 0.0);
     }
-    const int outcome =
-        SearchKernel<Metric, false, AllContinuous, true>(query, includeSelf, RoundingTolerance());
+    // Few continuous features: a kernel with the feature count built in.
+    const auto blocks = [&](double tolerance) {
+        if constexpr (AllContinuous) {
+            switch (entries.size()) {
+                case 2:
+                    return SearchKernel<Metric, false, true, true, 2>(query, includeSelf,
+                                                                      tolerance);
+                case 3:
+                    return SearchKernel<Metric, false, true, true, 3>(query, includeSelf,
+                                                                      tolerance);
+                case 4:
+                    return SearchKernel<Metric, false, true, true, 4>(query, includeSelf,
+                                                                      tolerance);
+                default:
+                    break;
+            }
+        }
+        return SearchKernel<Metric, false, AllContinuous, true, 0>(query, includeSelf, tolerance);
+    };
+    const int outcome = blocks(RoundingTolerance());
     if (outcome != kUndecided) {
         return outcome;
     }
     ++undecidedSearches;
-    return SearchKernel<Metric, false, AllContinuous, false>(query, includeSelf, 0.0);
+    return SearchKernel<Metric, false, AllContinuous, false, 0>(query, includeSelf, 0.0);
 }
 
 NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
@@ -955,6 +1094,7 @@ NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
         list = std::make_unique<NeighborList>();
         list->k = K;
         list->entries.assign(static_cast<size_t>(std::max(K + 1, 0)), Neighbor{});
+        snapshot.resize(list->entries.size());
         currentK = K;
     }
     list->count = 0;

@@ -79,13 +79,21 @@ private:
     static constexpr int32_t kCategoricalSplit = 0x40000000;
     static constexpr int32_t kFeatureMask = kCategoricalSplit - 1;
     static constexpr int kMaxBlockCases = 16;
-    // In a block-tree leaf, ~info carries this flag when the leaf is a block.
+    // In the search image, ~info of a block carries this flag.
     static constexpr int32_t kBlockLeaf = 0x40000000;
 
-    // The cases under a node: slots first ... first + count - 1 of caseIndex.
-    struct CaseSpan {
-        int32_t first;
-        int32_t count;
+    // First slot of every node of the search image.
+    struct NodeHead {
+        int32_t info;  // as FlatNode::info; a block has ~(cases | kBlockLeaf)
+        int32_t ref;   // split: image position of the high child; leaf: first caseIndex slot
+    };
+    // A split inside a block (its cut is stored in the slot before).
+    struct BlockSplit {
+        int32_t info;       // as FlatNode::info
+        uint8_t lowCases;   // cases under the low child
+        uint8_t lowSplits;  // splits under the low child; the high child's follow them
+        bool lowIsSplit;
+        bool highIsSplit;
     };
 
     struct PendingNode {
@@ -94,29 +102,20 @@ private:
     };
 
     bool ReadFeatures(const std::vector<int>& features);
-    int BuildNode(int start, int count, int depth);
+    int BuildNode(int start, int count, int depth, bool inBlock);
     bool CellIsFlat() const;
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
+    template <class Passes>
+    int ExchangePass(int start, int end, Passes passes);
     void SortEqualGroup(int start, int count);
-    void BuildBlockTree();
-    int EmitBlockNode(int n);
-    int EmitBlockSplits(int n);
-    // A split's description as one exactly representable integer: feature and categorical flag
-    // (31 bits), cases under the low child, splits under the low child, and whether each child
-    // is a split.
-    static double PackSplit(int32_t info, int lowCases, int lowSplits, bool lowIsSplit,
-                            bool highIsSplit) {
-        return static_cast<double>(
-            static_cast<int64_t>(info & 0x7fffffff) | static_cast<int64_t>(lowCases) << 31 |
-            static_cast<int64_t>(lowSplits) << 36 | static_cast<int64_t>(lowIsSplit) << 41 |
-            static_cast<int64_t>(highIsSplit) << 42);
-    }
+    void EmitBlock(int n, int start, int count);
+    std::pair<int, int> EmitBlockSplits(int n);
     bool QueryIsSafe() const;
     double RoundingTolerance() const;
     template <class Metric, bool AllContinuous>
     int RunSearch(const double* query, bool includeSelf);
-    template <class Metric, bool Checked, bool AllContinuous, bool Blocks>
+    template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures>
     int SearchKernel(const double* query, bool includeSelf, double tolerance);
     template <class Metric, bool Checked>
     bool RootBound(double& bound) const;
@@ -139,10 +138,8 @@ private:
     int variableCount = 0;
     std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
     std::vector<FlatNode> nodes;
-    std::vector<CaseSpan> spans;      // per node
-    int blockCases = 8;               // largest block
-    std::vector<FlatNode> blockTree;  // `nodes` with small subtrees folded into block leaves
-    std::vector<double> blockData;    // one record per block leaf
+    int blockCases = 8;         // largest block
+    std::vector<double> image;  // the tree as the block search reads it (see BuildNode)
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
     VelCommon_940::VelStatus status;
     bool euclidean = true;
@@ -176,12 +173,14 @@ private:
     std::vector<int> categoryTally;
     std::vector<std::pair<int, int>> sortKeys;
     std::vector<double> sortRows;
-    std::vector<int> sortIndex;
+    std::vector<int> exchangeLeft;
+    std::vector<int> exchangeRight;
     int maxDepth = 0;
 
     // Search scratch.
     std::vector<double> queryFeatures;
     std::vector<PendingNode> pending;
+    std::vector<Neighbor> snapshot;  // the list before a block, while the block may be redone
     long undecidedSearches = 0;
 };
 
