@@ -133,7 +133,6 @@ const std::map<long, Sentence>& Sentences() {
           "TempFileDir names a writable directory, with a trailing '/'",
           nullptr}},
         {200063, {"scoring the training cases for the model document failed", nullptr}},
-        {200099, {"the component does not offer this yet", nullptr}},
         // Warnings.
         {200068,
          {"NSpecifiedFeatures plus the forced variables is more than the number of features; "

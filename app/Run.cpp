@@ -354,11 +354,8 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
 
     if (pmml != nullptr) {
         if (facts.exported.IsError()) {
-            throw CliError(
-                kExitModelUse,
-                "cannot write the model document " + options.pmml + ": " +
-                    DescribeStatus(facts.exported, &settings) +
-                    (facts.exported.GetErrorCode() == 200099 ? "; run again without --pmml" : ""));
+            throw CliError(kExitModelUse, "cannot write the model document " + options.pmml + ": " +
+                                              DescribeStatus(facts.exported, &settings));
         }
         if (pmml->IsStandardOutput()) {
             std::ifstream copy(scratch->TemporaryPath(), std::ios::binary);

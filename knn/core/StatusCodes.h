@@ -71,8 +71,6 @@ constexpr long SpecifiedFeatureConflict = 200067;
 constexpr long FeatureCountReduced = 200068;  // warning
 constexpr long MaxKReduced = 200069;          // warning
 constexpr long SpecifiedKReduced = 200070;    // warning
-// An operation whose work this version does not provide.
-constexpr long NotAvailable = 200099;
 }  // namespace Code
 
 // An error status with `code`.
