@@ -104,3 +104,28 @@ TEST(PredictionFactory, AnEmptyTreeFindsNoNeighbourAndInterruptionStops) {
     EXPECT_EQ(factory.ScoreCases(model, rows, kNoFold, 3).GetErrorCode(), 1);
     EXPECT_EQ(checker.calls, 6);
 }
+
+TEST(PredictionFactory, GivesUpOnlyWhenTheCriterionCannotComeOutBelowTheBound) {
+    for (const char* target : {"cls", "y"}) {
+        SCOPED_TRACE(target);
+        ModelFixture fixture;
+        test::VectorRecordSource source = GridCases();
+        ASSERT_TRUE(fixture.Build(AutoK(target, 1, 6), source).IsOK());
+        KNNSingleResponseModel& model = fixture.Model(0);
+        ASSERT_TRUE(model.BuildTreeForFold(model.Features(), -1).IsOK());
+        KNNPredictionFactory factory({model.Summary()}, nullptr, false);
+        ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+        const double criterion = factory.GetCriteria()[0];
+
+        // A bound just above the final criterion: scoring runs to the end with the same result.
+        factory.SetGiveUpAt(criterion * (1.0 + 1e-9) + 1e-12);
+        ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+        EXPECT_FALSE(factory.Abandoned());
+        EXPECT_EQ(factory.GetCriteria()[0], criterion);
+
+        // A bound the criterion reaches: scoring may stop, and stops before the last case.
+        factory.SetGiveUpAt(criterion * 0.5);
+        ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+        EXPECT_TRUE(factory.Abandoned());
+    }
+}

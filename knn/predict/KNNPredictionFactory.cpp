@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "knn/core/StatusCodes.h"
 #include "knn/model/KNNSingleResponseModel.h"
@@ -14,7 +15,9 @@ using VelCommon_940::VelStatus;
 
 KNNPredictionFactory::KNNPredictionFactory(std::vector<KNNPredictionSummary*> list,
                                            InterruptionProbe* interrupt, bool writeRows)
-    : writeRows(writeRows), interrupt(interrupt) {
+    : writeRows(writeRows),
+      interrupt(interrupt),
+      giveUpAt(std::numeric_limits<double>::infinity()) {
     SetSummaries(std::move(list));
 }
 
@@ -60,10 +63,14 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
                                            const std::vector<double*>& rows, uint32_t fold, int K) {
     Reset();
     status = VelStatus();
+    abandoned = false;
     const int foldColumn = model.Settings()->VFoldVariable;
     const bool byFold = fold != kNoFold && foldColumn >= 0;
+    const bool mayGiveUp =
+        giveUpAt < std::numeric_limits<double>::infinity() && allPresent && summaries.size() == 1;
     KNNKdTree& tree = *model.Tree();
-    for (const double* row : rows) {
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const double* row = rows[r];
         if (interrupt != nullptr && interrupt->ShouldStop()) {
             status = Error(Code::Interrupted);
             return status;
@@ -86,9 +93,24 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
             if (writeRows) {
                 WriteCase(list, row);
             }
+            if (mayGiveUp && r % 16 == 15 && CannotBeat(rows.size() - r - 1)) {
+                abandoned = true;
+                return status;
+            }
         }
     }
     return status;
+}
+
+bool KNNPredictionFactory::CannotBeat(size_t remainingRows) const {
+    // The criterion only grows with more cases: a sum of squares adds non-negative terms, and
+    // a misclassified fraction is lowest if every remaining case comes out right. The smaller
+    // of the two readings is therefore a bound the final criterion cannot go below.
+    const KNNPredictionSummary& summary = *summaries.front();
+    const double soFar = summary.ErrorFromTotal(errors.front());
+    const double allRight =
+        summary.ErrorFromTotal(errors.front() + static_cast<double>(remainingRows));
+    return std::min(soFar, allRight) >= giveUpAt;
 }
 
 KNNKSelePredictionFactory::KNNKSelePredictionFactory(std::vector<KNNPredictionSummary*> list,

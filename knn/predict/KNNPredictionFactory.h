@@ -19,7 +19,7 @@ class KNNSingleResponseModel;
 constexpr uint32_t kNoFold = 0xFFFFFFFFu;
 
 class KNNPredictionFactory {
-  public:
+public:
     // The summaries are not owned; a null entry is allowed (that target is not scored).
     KNNPredictionFactory(std::vector<KNNPredictionSummary*> summaries, InterruptionProbe* interrupt,
                          bool writeRows);
@@ -39,23 +39,35 @@ class KNNPredictionFactory {
     VelCommon_940::VelStatus ScoreCases(KNNSingleResponseModel& model,
                                         const std::vector<double*>& rows, uint32_t fold, int K);
 
+    // Lets ScoreCases stop early once the first summary's criterion can no longer come out
+    // below `bound` (+infinity: never). Used when only a candidate better than `bound` matters.
+    void SetGiveUpAt(double bound) { giveUpAt = bound; }
+    // Whether the last ScoreCases stopped early for that reason; its criteria are then partial.
+    bool Abandoned() const { return abandoned; }
+
     bool AllPresent() const { return allPresent; }
     const std::vector<KNNPredictionSummary*>& Summaries() const { return summaries; }
     // Replaces the summary list (feature selection narrows it to one model at a time).
     void SetSummaries(std::vector<KNNPredictionSummary*> list);
     const std::vector<double>& Errors() const { return errors; }
 
-  protected:
+protected:
     std::vector<KNNPredictionSummary*> summaries;
     std::vector<double> errors;
     VelCommon_940::VelStatus status;
     bool allPresent = true;
     bool writeRows;
     InterruptionProbe* interrupt;
+
+private:
+    bool CannotBeat(size_t remainingRows) const;
+
+    double giveUpAt;
+    bool abandoned = false;
 };
 
 class KNNKSelePredictionFactory : public KNNPredictionFactory {
-  public:
+public:
     KNNKSelePredictionFactory(std::vector<KNNPredictionSummary*> summaries, int kMin, int kMax,
                               InterruptionProbe* interrupt);
 
@@ -66,7 +78,7 @@ class KNNKSelePredictionFactory : public KNNPredictionFactory {
     const std::vector<std::vector<double>>& ErrorsByK() const { return errorsByK; }
     void ResizeErrorsByK();
 
-  private:
+private:
     std::vector<std::vector<double>> errorsByK;
     VelCommon_940::VelStatus kStatus;
     int kMax;

@@ -1,7 +1,9 @@
 #include "knn/selection/KNNForwardStrategy.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 
 #include "knn/core/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
@@ -26,13 +28,18 @@ void KNNSpecificNumFS::Restart(const std::vector<int>& allCandidates) {
 }
 
 VelStatus KNNSpecificNumFS::EvaluateFeatures(const std::vector<int>& list, int K,
-                                             KNNSingleResponseModel& model, double& error) {
+                                             KNNSingleResponseModel& model, double& error,
+                                             double mustBeat) {
     VelStatus status = model.BuildTreeForFold(list, -1);
     if (!status.IsOK()) {
         return status;
     }
+    factory->SetGiveUpAt(mustBeat);
     status = factory->ScoreCases(model, model.Rows(), kNoFold, K);
-    if (status.IsOK()) {
+    factory->SetGiveUpAt(std::numeric_limits<double>::infinity());
+    if (status.IsOK() && factory->Abandoned()) {
+        error = std::numeric_limits<double>::infinity();  // cannot beat the best candidate
+    } else if (status.IsOK()) {
         error = factory->GetCriteria().front();
     } else if (status.GetErrorCode() == Code::ErrorOverflow) {
         status = Error(Code::FeatureSelectionOverflow);
@@ -91,14 +98,18 @@ VelStatus KNNSpecificNumFS::ForwardSteps(KNNSingleResponseModel& model, int K) {
 VelStatus KNNSpecificNumFS::AddBestCandidate(KNNSingleResponseModel& model, int K) {
     std::vector<double> errors;
     errors.reserve(candidates.size());
+    // Only a candidate strictly better than the best so far can be taken, so scoring the
+    // others may stop as soon as they cannot get there.
+    double best = std::numeric_limits<double>::infinity();
     for (int candidate : candidates) {
         selected.back() = candidate;
         double error = 0.0;
-        const VelStatus status = EvaluateFeatures(selected, K, model, error);
+        const VelStatus status = EvaluateFeatures(selected, K, model, error, best);
         if (!status.IsOK()) {
             return status;
         }
         errors.push_back(error);
+        best = std::min(best, error);
     }
     const int index = TakeBest(errors);
     if (index < 0) {

@@ -4,6 +4,7 @@
 // tolerance (and undoes a step that made it clearly worse).
 #pragma once
 
+#include <limits>
 #include <vector>
 
 #include "VelStatus.h"
@@ -36,9 +37,11 @@ public:
 
 protected:
     // Builds the model's tree over `list` (all cases, no weights) and scores every case from
-    // its K nearest other cases; `error` receives the model's error criterion.
-    VelCommon_940::VelStatus EvaluateFeatures(const std::vector<int>& list, int K,
-                                              KNNSingleResponseModel& model, double& error);
+    // its K nearest other cases; `error` receives the model's error criterion, or +infinity
+    // as soon as it is clear that it cannot come out below `mustBeat`.
+    VelCommon_940::VelStatus EvaluateFeatures(
+        const std::vector<int>& list, int K, KNNSingleResponseModel& model, double& error,
+        double mustBeat = std::numeric_limits<double>::infinity());
     // Tries every candidate in the last position of `selected`, keeps the best there and
     // removes it from the candidates.
     VelCommon_940::VelStatus AddBestCandidate(KNNSingleResponseModel& model, int K);
