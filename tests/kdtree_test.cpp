@@ -468,6 +468,27 @@ TEST(KdTreeSearch, MatchesExhaustiveSearchOnContinuousData) {
     }
 }
 
+// Enough cases that the tree's buffers outgrow small allocations, and builds that grow and
+// shrink them (fold left out, all cases, the other fold): buffers are reused without being
+// cleared, so nothing from an earlier or smaller build may show through.
+TEST(KdTreeSearch, LargeTreesRebuiltInPlaceMatchTheReferences) {
+    const std::vector<int> kinds{0, 0, 2, 0};
+    const std::vector<std::vector<double>> rows = RandomRows(90000, kinds, 3, false);
+    Table table(rows, kinds, 0, 3, 2);
+    KNNKdTree tree(table.preparation.get());
+    for (int fold : {1, -1, 0}) {
+        ASSERT_TRUE(tree.Build({0, 1}, fold, nullptr).IsOK());
+        ASSERT_GT(tree.CaseCount(), 40000);
+        RecursiveSearch recursive(tree, table, {0, 1});
+        for (size_t i = 0; i < rows.size(); i += 997) {
+            const std::vector<Hit> hits = TreeSearch(tree, rows[i], 10, false);
+            ASSERT_EQ(hits, recursive.Run(rows[i], 10, false)) << fold << " " << i;
+            ASSERT_EQ(hits, Exhaustive(tree, table, {0, 1}, rows[i], 10, false))
+                << fold << " " << i;
+        }
+    }
+}
+
 // Small integer coordinates and categories produce many ties; the recursive reference fixes
 // their order, the exhaustive search the distances.
 TEST(KdTreeSearch, TieHeavyMixedDataFollowsTheTraversalOrder) {

@@ -15,6 +15,9 @@
 //    more than 4 features) folded into a block that holds its cases' values, row indices and
 //    splits in one run of memory; BuildNode writes it as it goes.
 //  - per feature position: weight, axis factor, continuous flag, the tree's bounds.
+// `nodes`, `image`, `points` and the exchange scratch hold tens of bytes per case; they come from
+// LargeBufferAllocator (LargeBuffer.h), which lets a first build on fresh memory fault in huge
+// pages rather than 4 KB ones.
 //
 // Build invariants. Cell bounds are kept in scaled units (value times axis factor) while
 // building and stored in data units in the nodes and in `bounds`. The categorical bounds of a

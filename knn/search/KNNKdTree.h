@@ -4,6 +4,7 @@
 // The search is exact branch and bound; see KNNKdTree.cpp for the layout and its invariants.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/search/IKNNNearestNeighbor.h"
 #include "knn/search/KNNDistance.h"
+#include "knn/search/LargeBuffer.h"
 #include "knn/search/NeighborList.h"
 
 namespace KNN_800 {
@@ -137,9 +139,10 @@ private:
     int bucketSize = 1;
     int variableCount = 0;
     std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
-    std::vector<FlatNode> nodes;
-    int blockCases = 8;         // largest block
-    std::vector<double> image;  // the tree as the block search reads it (see BuildNode)
+    kdtree_memory::LargeBuffer<FlatNode> nodes;
+    int blockCases = 8;  // largest block
+    // The tree as the block search reads it (see BuildNode).
+    kdtree_memory::LargeBuffer<double> image;
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
     VelCommon_940::VelStatus status;
     bool euclidean = true;
@@ -165,7 +168,7 @@ private:
 
     // Feature values of the built cases, one row of entries.size() values per case, in the
     // order of caseIndex.
-    std::vector<double> points;
+    kdtree_memory::LargeBuffer<double> points;
 
     // Build scratch, kept across builds.
     std::vector<double> cellHigh;  // per feature slot, scaled units
@@ -173,8 +176,8 @@ private:
     std::vector<int> categoryTally;
     std::vector<std::pair<int, int>> sortKeys;
     std::vector<double> sortRows;
-    std::vector<int> exchangeLeft;
-    std::vector<int> exchangeRight;
+    kdtree_memory::LargeBuffer<int> exchangeLeft;
+    kdtree_memory::LargeBuffer<int> exchangeRight;
     int maxDepth = 0;
 
     // Search scratch.

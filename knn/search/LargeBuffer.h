@@ -1,0 +1,61 @@
+// Storage for the kd-tree's large per-case buffers.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace KNN_800 {
+
+namespace kdtree_memory {
+
+// Storage for the tree's large per-case buffers. A request of at least kLargeBytes is rounded up
+// to whole 2 MB pages and the kernel is asked to back it with huge pages, so that the first build
+// on fresh memory takes one page fault per 2 MB instead of one per 4 KB. Elements are
+// default-initialised: a buffer that is resized and then fully overwritten is not cleared first.
+constexpr size_t kLargeBytes = size_t{4} << 20;
+void* AllocateLarge(size_t bytes);
+void FreeLarge(void* block);
+
+template <class T>
+struct LargeBufferAllocator {
+    using value_type = T;
+    LargeBufferAllocator() = default;
+    template <class U>
+    LargeBufferAllocator(const LargeBufferAllocator<U>&) noexcept {}
+    T* allocate(size_t n) {
+        const size_t bytes = n * sizeof(T);
+        if (bytes >= kLargeBytes) {
+            return static_cast<T*>(AllocateLarge(bytes));
+        }
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, size_t n) noexcept {
+        if (n * sizeof(T) >= kLargeBytes) {
+            FreeLarge(p);
+        } else {
+            std::allocator<T>().deallocate(p, n);
+        }
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        if constexpr (sizeof...(Args) == 0) {
+            ::new (static_cast<void*>(p)) U;
+        } else {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    }
+    template <class U>
+    bool operator==(const LargeBufferAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+template <class T>
+using LargeBuffer = std::vector<T, LargeBufferAllocator<T>>;
+
+}  // namespace kdtree_memory
+
+}  // namespace KNN_800
