@@ -1,5 +1,7 @@
 #include "Csv.h"
 
+#include "Errors.h"
+
 #include <charconv>
 #include <cmath>
 #include <set>
@@ -190,6 +192,14 @@ bool CsvReader::ReadRecord(std::vector<std::string>& fields) {
         more = false;
     }
     return true;
+}
+
+std::ifstream OpenDataFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw CliError(kExitData, "cannot open the data file " + path);
+    }
+    return in;
 }
 
 std::vector<std::string> ReadHeader(CsvReader& reader) {

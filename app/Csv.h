@@ -3,6 +3,7 @@
 // byte-order mark. Numbers are read and written in the C locale, whatever the user's locale.
 #pragma once
 
+#include <fstream>
 #include <istream>
 #include <optional>
 #include <stdexcept>
@@ -60,6 +61,9 @@ private:
     bool started_ = false;
     std::vector<long> fieldLines_;
 };
+
+// Opens a data file for a CsvReader; a file that cannot be opened is a data error.
+std::ifstream OpenDataFile(const std::string& path);
 
 // The header of a CSV file: its column names (surrounding blanks removed), checked for
 // duplicates. Throws CsvError when the file is empty or a name is given twice.

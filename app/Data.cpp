@@ -108,10 +108,7 @@ std::string DescribeDropReason(const DropReason& reason, const AnalysisSettings&
 
 LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, DataRole role,
                     const std::function<bool()>& interrupted) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw CliError(kExitData, "cannot open the data file " + path);
-    }
+    std::ifstream in = OpenDataFile(path);
     CsvReader reader(in, path);
     const std::vector<std::string> header = ReadHeader(reader);
     const VelXML_940::VelVarList& dictionary = *settings.dictionary;

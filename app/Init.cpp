@@ -97,10 +97,7 @@ std::string CommentText(std::string text) {
 
 std::vector<Column> ScanColumns(const std::string& path, long& records,
                                 const std::function<bool()>& interrupted) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw CliError(kExitData, "cannot open the data file " + path);
-    }
+    std::ifstream in = OpenDataFile(path);
     CsvReader reader(in, path);
     const std::vector<std::string> header = ReadHeader(reader);
     std::vector<Column> columns(header.size());

@@ -83,9 +83,7 @@ XMLElement* KNNPMMLWriter::WriteDataField(const IVelVariable& variable, int inde
         // A string focal field states which of its values marks a focal case. The schema
         // wants a field's extensions before its values.
         if (index == settings->FocalCaseVariable && kind == VelXML_940::kStringCategorical) {
-            XMLElement* extension = XMLElement::Create("Extension");
-            extension->AddAttribute("extender", kPMMLExtender);
-            extension->AddAttribute("name", "flagTypeTrueValue");
+            XMLElement* extension = CreateProducerExtension("flagTypeTrueValue");
             extension->AddAttribute("value", settings->FocalCaseValueText);
             field->AddChild(extension);
         }
@@ -151,9 +149,7 @@ XMLElement* KNNPMMLWriter::WriteMiningSchema(size_t m) {
 
 void KNNPMMLWriter::WriteBuildTask() {
     XMLElement* task = XMLElement::Create("MiningBuildTask");
-    XMLElement* extension = XMLElement::Create("Extension");
-    extension->AddAttribute("extender", kPMMLExtender);
-    extension->AddAttribute("name", "Orvex Model Settings");
+    XMLElement* extension = CreateProducerExtension("Orvex Model Settings");
     task->AddChild(extension);
     XMLElement* parameters = XMLElement::Create("Parameters");
     extension->AddChild(parameters);

@@ -12,9 +12,7 @@ namespace KNN_800 {
 using VelXML_940::XMLElement;
 
 void KNNPMMLWriter::WriteModels() {
-    XMLElement* extension = XMLElement::Create("Extension");
-    extension->AddAttribute("extender", kPMMLExtender);
-    extension->AddAttribute("name", "Orvex Models");
+    XMLElement* extension = CreateProducerExtension("Orvex Models");
     root->AddChild(extension);
     XMLElement* container = XMLElement::Create("NearestNeighborModels");
     extension->AddChild(container);

@@ -22,6 +22,13 @@ using VelXML_940::XMLElement;
 const char* const kPMMLExtender = "orvex.knn";
 const char* const kPMMLCopyright = "Copyright (c) 2026 the knn component authors";
 
+XMLElement* CreateProducerExtension(const std::string& name) {
+    XMLElement* extension = XMLElement::Create("Extension");
+    extension->AddAttribute("extender", kPMMLExtender);
+    extension->AddAttribute("name", name);
+    return extension;
+}
+
 namespace {
 
 const char* const kPMMLNamespace = "http://www.dmg.org/PMML-4_3";

@@ -29,6 +29,9 @@ class KNNSingleResponseModel;
 extern const char* const kPMMLExtender;
 extern const char* const kPMMLCopyright;
 
+// A new "Extension" element of this producer: "extender", then "name".
+VelXML_940::XMLElement* CreateProducerExtension(const std::string& name);
+
 class KNNPMMLWriter {
 public:
     // None of the arguments is owned; all must outlive the writer.
