@@ -11,9 +11,11 @@
 //  - `points`: the feature values (data units) of the built cases, one row per case in the
 //    order of `caseIndex`. The build moves these rows together with `caseIndex`, so its
 //    partition passes read memory sequentially.
-//  - `image`: the same tree for the fast search, with every subtree of at most 8 cases (16 for
-//    more than 4 features) folded into a block that holds its cases' values, row indices and
-//    splits in one run of memory; BuildNode writes it as it goes.
+//  - `image`: the same tree for the fast search, with every subtree of at most 16 cases
+//    (kMaxBlockCases) folded into a block that holds its cases' values, row indices and splits
+//    in one run of memory; BuildNode writes it as it goes. Larger blocks mean fewer
+//    hard-to-predict branches per search and smaller ones fewer distances; 16 measured best
+//    from 1 to 16 features.
 //  - per feature position: weight, axis factor, continuous flag, the tree's bounds.
 // `nodes`, `image`, `points` and the exchange scratch hold tens of bytes per case; they come from
 // LargeBufferAllocator (LargeBuffer.h), which lets a first build on fresh memory fault in huge
@@ -226,7 +228,6 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
 
     maxDepth = 0;
     nodes.reserve(2 * static_cast<size_t>(caseCount) + 1);
-    blockCases = F <= 4 ? 8 : 16;
     image.clear();
     image.reserve(static_cast<size_t>(caseCount) * (F + 9) + 8);  // an upper bound
     BuildNode(0, caseCount, 0, false);
@@ -265,11 +266,12 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
     }
     pending.resize(static_cast<size_t>(maxDepth) + 2);
     queryFeatures.resize(F);
+    treeTolerance = RoundingTolerance(false);
     return status;
 }
 
 // The image the block search walks (written by BuildNode as it goes): the built tree with every
-// subtree of at most `blockCases` cases (under a parent with more) folded into one block, laid
+// subtree of at most kMaxBlockCases cases (under a parent with more) folded into one block, laid
 // out depth first in one array of 8-byte slots so that a descent and the blocks it reaches read
 // runs of memory:
 //  - every node starts with a NodeHead slot;
@@ -452,7 +454,7 @@ int KNNKdTree::BuildNode(int start, int count, int depth, bool inBlock) {
     // Writes the split just pushed and its children, into `nodes` and into the image.
     const auto makeSplit = [&](auto&& buildLow, auto&& buildHigh) {
         const FlatNode split = nodes.back();
-        const bool blockRoot = !inBlock && count <= blockCases;
+        const bool blockRoot = !inBlock && count <= kMaxBlockCases;
         const bool below = inBlock || blockRoot;
         size_t imageSelf = 0;
         if (!below) {
@@ -661,10 +663,17 @@ inline double CaseDistance(const double* q, const double* x, const double* w,
 
 }  // namespace
 
-bool KNNKdTree::QueryIsSafe() const {
+// Whether the query, like the built values, rules overflow out; `inside` tells whether it also
+// lies within the built values' magnitudes, so that the tree's own rounding tolerance applies.
+bool KNNKdTree::QueryIsSafe(bool& inside) const {
+    inside = true;
     for (size_t j = 0; j < entries.size(); ++j) {
-        if (featureContinuous[j] && !(std::fabs(queryFeatures[j]) <= kSmallValue)) {
-            return false;
+        if (featureContinuous[j]) {
+            const double magnitude = std::fabs(queryFeatures[j]);
+            if (!(magnitude <= kSmallValue)) {
+                return false;
+            }
+            inside &= magnitude <= featureMaxAbs[j];
         }
     }
     return true;
@@ -674,14 +683,15 @@ bool KNNKdTree::QueryIsSafe() const {
 // distance of a case inside that child. Each of at most 2F + 9 * depth + 32 roundings along a
 // path errs by at most 2^-53 times the largest sum any path can reach, which is below U (every
 // axis at the largest offset the query and the stored values allow); a factor 4 covers the
-// higher-order terms with room to spare.
-double KNNKdTree::RoundingTolerance() const {
+// higher-order terms with room to spare. Without `forQuery`, for a query inside the built
+// values' magnitudes (computed once per build).
+double KNNKdTree::RoundingTolerance(bool forQuery) const {
     double largest = 0.0;
     for (size_t j = 0; j < entries.size(); ++j) {
         const double w = featureWeight[j];
         if (featureContinuous[j]) {
-            const double r =
-                std::max(std::fabs(queryFeatures[j]), featureMaxAbs[j]) * (1.0 + 1e-12);
+            const double q = forQuery ? std::fabs(queryFeatures[j]) : 0.0;
+            const double r = std::max(q, featureMaxAbs[j]) * (1.0 + 1e-12);
             largest += euclidean ? 4.0 * r * r * w : 2.0 * r * w;
         } else {
             largest += 2.0 * w;
@@ -904,30 +914,22 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
             const double* const rowOf = record + static_cast<size_t>(size) * F;
             const double* const splits = rowOf + size;
             double distance[kMaxBlockCases];
-            unsigned candidates = 0;
             const double* x = record;
             for (int i = 0; i < size; ++i, x += F) {
                 distance[i] = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
+            }
+            unsigned candidates = 0;
+            for (int i = 0; i < size; ++i) {
                 candidates |= (distance[i] <= threshold ? 1u : 0u) << i;
             }
             // Several candidates are first taken in stored order, which gives the descent order's
-            // result unless two candidates tie or a case the descent would have pruned got in.
-            // The latter needs a distance within `tolerance` below another one involved (see
-            // the note above); when the list shows such a near tie, the block is undone and
-            // redone in descent order.
+            // result unless two distances involved tie or a case the descent would have pruned
+            // got in. Both show in the list afterwards as two entries, or the last entry and a
+            // distance that fell out, at most `tolerance` apart (see the note above); the block
+            // is then undone and redone in descent order.
             const bool several = (candidates & (candidates - 1)) != 0;
-            bool inDescentOrder = !several;
+            bool inDescentOrder = !several && candidates != 0;
             if (several) {
-                for (unsigned a = candidates; a != 0 && !inDescentOrder; a &= a - 1) {
-                    const double d = distance[__builtin_ctz(a)];
-                    for (unsigned b = a & (a - 1); b != 0; b &= b - 1) {
-                        inDescentOrder |= distance[__builtin_ctz(b)] == d;
-                    }
-                }
-            }
-            if (candidates == 0) {
-                inDescentOrder = false;  // nothing can enter the list
-            } else if (!inDescentOrder) {
                 const int savedCount = count;
                 const double savedThreshold = threshold;
                 std::copy_n(e, count, saved);
@@ -950,24 +952,20 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                         left[leftCount++] = e[k].distance;
                     }
                 }
+                bool nearTie = false;
+                for (int t = 1; t < count; ++t) {
+                    nearTie |= e[t].distance - e[t - 1].distance <= tolerance;
+                }
                 if (count == k) {
-                    double above = unbounded;
                     for (int t = 0; t < leftCount; ++t) {
-                        if (left[t] > threshold && left[t] < above) {
-                            above = left[t];
-                        }
+                        nearTie |= left[t] <= threshold + tolerance;
                     }
-                    bool nearTie = above <= threshold + tolerance;
-                    for (int t = 1; t < k && !nearTie; ++t) {
-                        const double gap = e[t].distance - e[t - 1].distance;
-                        nearTie = gap > 0.0 && gap <= tolerance;
-                    }
-                    if (nearTie) {
-                        count = savedCount;
-                        threshold = savedThreshold;
-                        std::copy_n(saved, count, e);
-                        inDescentOrder = true;
-                    }
+                }
+                if (nearTie) {
+                    count = savedCount;
+                    threshold = savedThreshold;
+                    std::copy_n(saved, count, e);
+                    inDescentOrder = true;
                 }
             }
             if (inDescentOrder) {
@@ -1062,13 +1060,17 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
 
 template <class Metric, bool AllContinuous>
 int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
-    if (!(valuesAreSmall && QueryIsSafe())) {
+    bool inside = false;
+    if (!(valuesAreSmall && QueryIsSafe(inside))) {
         return SearchKernel<Metric, true, AllContinuous, false, 0>(query, includeSelf, 0.0);
     }
     // Few continuous features: a kernel with the feature count built in.
     const auto blocks = [&](double tolerance) {
         if constexpr (AllContinuous) {
             switch (entries.size()) {
+                case 1:
+                    return SearchKernel<Metric, false, true, true, 1>(query, includeSelf,
+                                                                      tolerance);
                 case 2:
                     return SearchKernel<Metric, false, true, true, 2>(query, includeSelf,
                                                                       tolerance);
@@ -1078,13 +1080,16 @@ int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
                 case 4:
                     return SearchKernel<Metric, false, true, true, 4>(query, includeSelf,
                                                                       tolerance);
+                case 5:
+                    return SearchKernel<Metric, false, true, true, 5>(query, includeSelf,
+                                                                      tolerance);
                 default:
                     break;
             }
         }
         return SearchKernel<Metric, false, AllContinuous, true, 0>(query, includeSelf, tolerance);
     };
-    const int outcome = blocks(RoundingTolerance());
+    const int outcome = blocks(inside ? treeTolerance : RoundingTolerance(true));
     if (outcome != kUndecided) {
         return outcome;
     }

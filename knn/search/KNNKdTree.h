@@ -80,7 +80,7 @@ private:
     };
     static constexpr int32_t kCategoricalSplit = 0x40000000;
     static constexpr int32_t kFeatureMask = kCategoricalSplit - 1;
-    static constexpr int kMaxBlockCases = 16;
+    static constexpr int kMaxBlockCases = 16;  // largest block of the search image
     // In the search image, ~info of a block carries this flag.
     static constexpr int32_t kBlockLeaf = 0x40000000;
 
@@ -113,8 +113,8 @@ private:
     void SortEqualGroup(int start, int count);
     void EmitBlock(int n, int start, int count);
     std::pair<int, int> EmitBlockSplits(int n);
-    bool QueryIsSafe() const;
-    double RoundingTolerance() const;
+    bool QueryIsSafe(bool& inside) const;
+    double RoundingTolerance(bool forQuery) const;
     template <class Metric, bool AllContinuous>
     int RunSearch(const double* query, bool includeSelf);
     template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures>
@@ -140,7 +140,6 @@ private:
     int variableCount = 0;
     std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
     kdtree_memory::LargeBuffer<FlatNode> nodes;
-    int blockCases = 8;  // largest block
     // The tree as the block search reads it (see BuildNode).
     kdtree_memory::LargeBuffer<double> image;
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
@@ -165,6 +164,7 @@ private:
     std::vector<double> featureMaxAbs;  // largest |value| of the built cases
     bool allContinuous = true;
     bool valuesAreSmall = false;  // built values and weights rule out overflow
+    double treeTolerance = 0.0;   // RoundingTolerance for queries inside the built values
 
     // Feature values of the built cases, one row of entries.size() values per case, in the
     // order of caseIndex.
