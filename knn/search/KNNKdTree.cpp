@@ -377,10 +377,10 @@ void KNNKdTree::SwapSlots(int a, int b) {
 
 // Two-pointer exchange pass over positions start ... end - 1: from the left find a position
 // that fails `passes`, from the right one that passes, exchange them, and go on inward until
-// the pointers cross. Returns how many positions pass (they now come first). Done without
-// data-dependent branches: the i-th failing position from the left meets the i-th passing one
-// from the right, and they are exchanged as long as the first lies left of the second, which is
-// exactly what the pointer loop does.
+// the pointers cross. Returns how many positions pass (they now come first). Done in one scan
+// without data-dependent branches: the i-th failing position from the left meets the i-th
+// passing one from the right, and they are exchanged as long as the first lies left of the
+// second, which is exactly what the pointer loop does.
 template <class Passes>
 int KNNKdTree::ExchangePass(int start, int end, Passes passes) {
     const size_t count = static_cast<size_t>(end - start);
@@ -389,21 +389,18 @@ int KNNKdTree::ExchangePass(int start, int end, Passes passes) {
         exchangeRight.resize(count);
     }
     int* failing = exchangeLeft.data();
-    int* passing = exchangeRight.data();
+    int* passing = exchangeRight.data();  // in increasing order
     int failed = 0;
     int passed = 0;
     for (int p = start; p < end; ++p) {
         const bool ok = passes(p);
         failing[failed] = p;
-        failed += ok ? 0 : 1;
-    }
-    for (int p = end - 1; p >= start; --p) {
-        const bool ok = passes(p);
         passing[passed] = p;
+        failed += ok ? 0 : 1;
         passed += ok ? 1 : 0;
     }
-    for (int i = 0; i < failed && i < passed && failing[i] < passing[i]; ++i) {
-        SwapSlots(failing[i], passing[i]);
+    for (int i = 0; i < failed && i < passed && failing[i] < passing[passed - 1 - i]; ++i) {
+        SwapSlots(failing[i], passing[passed - 1 - i]);
     }
     return passed;
 }
