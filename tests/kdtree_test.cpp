@@ -114,13 +114,23 @@ std::vector<Hit> Exhaustive(const KNNKdTree& tree, const Table& table,
 }
 
 // The search as defined: recursion over the built nodes, every coordinate through the metric
-// object, near child first, far child when the threshold is strictly above its bound.
+// object, near child first, far child when the threshold is strictly above its bound. The
+// nodes come from a second tree built the same way, so that the tree under test keeps the
+// form a build leaves it in (search image only, node records made on demand).
 class RecursiveSearch {
 public:
-    RecursiveSearch(const KNNKdTree& tree, const Table& table, const std::vector<int>& features)
+    RecursiveSearch(const KNNKdTree& tree, const Table& table, const std::vector<int>& features,
+                    int fold = -1)
         : tree(tree), table(table) {
-        for (int n = 0; n < tree.NodeCount(); ++n) {
-            nodes.push_back(tree.Node(n));
+        KNNKdTree copy(table.preparation.get());
+        std::vector<double> weights;
+        for (int f : features) {
+            const int column = table.preparation->Entry(f).column;
+            weights.push_back(tree.Weights()[static_cast<size_t>(column)]);
+        }
+        EXPECT_TRUE(copy.Build(features, fold, &weights).IsOK());
+        for (int n = 0; n < copy.NodeCount(); ++n) {
+            nodes.push_back(copy.Node(n));
         }
         for (int f : features) {
             entries.push_back(table.preparation->Entry(f));
@@ -479,7 +489,7 @@ TEST(KdTreeSearch, LargeTreesRebuiltInPlaceMatchTheReferences) {
     for (int fold : {1, -1, 0}) {
         ASSERT_TRUE(tree.Build({0, 1}, fold, nullptr).IsOK());
         ASSERT_GT(tree.CaseCount(), 40000);
-        RecursiveSearch recursive(tree, table, {0, 1});
+        RecursiveSearch recursive(tree, table, {0, 1}, fold);
         for (size_t i = 0; i < rows.size(); i += 997) {
             const std::vector<Hit> hits = TreeSearch(tree, rows[i], 10, false);
             ASSERT_EQ(hits, recursive.Run(rows[i], 10, false)) << fold << " " << i;

@@ -24,7 +24,7 @@ public:
     virtual NeighborList* Search(const double* query, int K, bool includeSelf) = 0;
     virtual void Clear() = 0;
     virtual VelCommon_940::VelStatus GetStatus() const = 0;
-    virtual void Display() const = 0;
+    virtual void Display() = 0;
 };
 
 }  // namespace KNN_800

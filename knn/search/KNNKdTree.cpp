@@ -90,6 +90,8 @@ KNNKdTree::KNNKdTree(KNNDataPreparation* preparation)
 KNNKdTree::~KNNKdTree() = default;
 
 void KNNKdTree::Clear() {
+    built = false;
+    nodesBuilt = false;
     nodes.clear();
     image.clear();
     caseIndex.clear();
@@ -130,6 +132,8 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
     if (!status.IsOK()) {
         return status;
     }
+    builtFeatures = features;
+    builtFold = foldValue;
     if (!ReadFeatures(features)) {
         Clear();
         status = Error(Code::NotBuilt);
@@ -226,25 +230,6 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         bounds[static_cast<size_t>(entries[j].column)] = {cellHigh[j], cellLow[j]};
     }
 
-    maxDepth = 0;
-    nodes.reserve(2 * static_cast<size_t>(caseCount) + 1);
-    image.clear();
-    image.reserve(static_cast<size_t>(caseCount) * (F + 9) + 8);  // an upper bound
-    BuildNode(0, caseCount, 0, false);
-
-    // Bounds back in data units.
-    for (int c = 0; c < variableCount; ++c) {
-        const double w = weights[static_cast<size_t>(c)];
-        const double f =
-            euclidean ? EuclideanMetric::AxisFactor(w) : CityBlockMetric::AxisFactor(w);
-        bounds[static_cast<size_t>(c)].first /= f;
-        bounds[static_cast<size_t>(c)].second /= f;
-    }
-    for (size_t j = 0; j < F; ++j) {
-        featureHigh[j] = bounds[static_cast<size_t>(entries[j].column)].first;
-        featureLow[j] = bounds[static_cast<size_t>(entries[j].column)].second;
-    }
-
     featureMaxAbs.assign(F, 0.0);
     valuesAreSmall = true;
     for (size_t j = 0; j < F; ++j) {
@@ -264,6 +249,32 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
             valuesAreSmall = false;
         }
     }
+
+    // The node records are kept when asked for, or when searches must walk them because the
+    // values do not rule out overflow; otherwise only the search image is built.
+    maxDepth = 0;
+    nodesBuilt = keepNodes || !valuesAreSmall;
+    if (nodesBuilt) {
+        nodes.reserve(2 * static_cast<size_t>(caseCount) + 1);
+    }
+    image.clear();
+    image.reserve(static_cast<size_t>(caseCount) * (F + 9) + 8);  // an upper bound
+    BuildNode(0, caseCount, 0, false);
+    built = true;
+
+    // Bounds back in data units.
+    for (int c = 0; c < variableCount; ++c) {
+        const double w = weights[static_cast<size_t>(c)];
+        const double f =
+            euclidean ? EuclideanMetric::AxisFactor(w) : CityBlockMetric::AxisFactor(w);
+        bounds[static_cast<size_t>(c)].first /= f;
+        bounds[static_cast<size_t>(c)].second /= f;
+    }
+    for (size_t j = 0; j < F; ++j) {
+        featureHigh[j] = bounds[static_cast<size_t>(entries[j].column)].first;
+        featureLow[j] = bounds[static_cast<size_t>(entries[j].column)].second;
+    }
+
     pending.resize(static_cast<size_t>(maxDepth) + 2);
     queryFeatures.resize(F);
     treeTolerance = RoundingTolerance(false);
@@ -438,7 +449,18 @@ void KNNKdTree::SortEqualGroup(int start, int count) {
 }
 
 // `inBlock`: the node lies inside a block of the search image, which its block root writes.
+// Without nodesBuilt the records of a node outside the blocks are dropped once its subtree is
+// in the image, so `nodes` only ever holds one path and one block.
 int KNNKdTree::BuildNode(int start, int count, int depth, bool inBlock) {
+    const size_t first = nodes.size();
+    const int position = BuildCell(start, count, depth, inBlock);
+    if (!nodesBuilt && !inBlock) {
+        nodes.resize(first);
+    }
+    return position;
+}
+
+int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
     maxDepth = std::max(maxDepth, depth);
     const int self = static_cast<int>(nodes.size());
     const auto makeLeaf = [&]() {
@@ -629,6 +651,18 @@ int KNNKdTree::BuildNode(int start, int count, int depth, bool inBlock) {
                      [&](bool below) {
                          return BuildNode(start + lowCount, count - lowCount, depth + 1, below);
                      });
+}
+
+// Repeats the last build with the node records kept; the build is deterministic, so the tree
+// (case order, image) comes out the same.
+void KNNKdTree::EnsureNodes() {
+    if (!built || nodesBuilt) {
+        return;
+    }
+    const std::vector<int> features = builtFeatures;
+    keepNodes = true;
+    Build(features, builtFold, nullptr);
+    keepNodes = false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1059,6 +1093,7 @@ template <class Metric, bool AllContinuous>
 int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
     bool inside = false;
     if (!(valuesAreSmall && QueryIsSafe(inside))) {
+        EnsureNodes();
         return SearchKernel<Metric, true, AllContinuous, false, 0>(query, includeSelf, 0.0);
     }
     // Few continuous features: a kernel with the feature count built in.
@@ -1091,6 +1126,7 @@ int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
         return outcome;
     }
     ++undecidedSearches;
+    EnsureNodes();
     return SearchKernel<Metric, false, AllContinuous, false, 0>(query, includeSelf, 0.0);
 }
 
@@ -1103,7 +1139,7 @@ NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
         currentK = K;
     }
     list->count = 0;
-    if (nodes.empty() || K < 1 || query == nullptr) {
+    if (!built || K < 1 || query == nullptr) {
         return list.get();
     }
     for (size_t j = 0; j < entries.size(); ++j) {
@@ -1136,7 +1172,8 @@ std::vector<int> KNNKdTree::LeafCases(const FlatNode& node) const {
     return std::vector<int>(first, first + ~node.info);
 }
 
-KNNKdTree::NodeView KNNKdTree::Node(int position) const {
+KNNKdTree::NodeView KNNKdTree::Node(int position) {
+    EnsureNodes();
     NodeView view;
     const FlatNode& node = nodes.at(static_cast<size_t>(position));
     if (node.info < 0) {
@@ -1214,7 +1251,8 @@ void KNNKdTree::DumpNode(int position) const {
     DumpNode(node.ref);
 }
 
-void KNNKdTree::Display() const {
+void KNNKdTree::Display() {
+    EnsureNodes();
     DisplayText(0, "Display all used points");
     ShowPoints();
     DisplayText(0, "Points display end");
@@ -1240,7 +1278,8 @@ void KNNKdTree::DisplayPoints(bool showPoints) const {
     ShowNode(0, 0, 0);
 }
 
-void KNNKdTree::DisplayTree(bool showPoints) const {
+void KNNKdTree::DisplayTree(bool showPoints) {
+    EnsureNodes();
     if (showPoints) {
         DisplayText(0, "All used points");
         ShowPoints();

@@ -34,9 +34,9 @@ public:
     // Empties the tree. The buffers keep their capacity for the next build.
     void Clear() override;
     VelCommon_940::VelStatus GetStatus() const override { return status; }
-    void Display() const override;
+    void Display() override;
     virtual void DisplayPoints(bool showPoints) const;
-    virtual void DisplayTree(bool showPoints) const;
+    virtual void DisplayTree(bool showPoints);
 
     // Read-only views for diagnostics and tests.
     struct NodeView {
@@ -53,9 +53,14 @@ public:
         // Leaves: the cases (row indices) in stored order.
         std::vector<int> cases;
     };
-    bool HasRoot() const { return !nodes.empty(); }
-    int NodeCount() const { return static_cast<int>(nodes.size()); }
-    NodeView Node(int position) const;  // the root is at position 0
+    // The node views and displays need the node records, which a build leaves out unless
+    // they are needed for searching; the first call after such a build makes them.
+    bool HasRoot() const { return built; }
+    int NodeCount() {
+        EnsureNodes();
+        return static_cast<int>(nodes.size());
+    }
+    NodeView Node(int position);  // the root is at position 0
     int CaseCount() const { return caseCount; }
     int BucketSize() const { return bucketSize; }
     int VariableCount() const { return variableCount; }
@@ -105,6 +110,8 @@ private:
 
     bool ReadFeatures(const std::vector<int>& features);
     int BuildNode(int start, int count, int depth, bool inBlock);
+    int BuildCell(int start, int count, int depth, bool inBlock);
+    void EnsureNodes();
     bool CellIsFlat() const;
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
@@ -140,6 +147,11 @@ private:
     int variableCount = 0;
     std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
     kdtree_memory::LargeBuffer<FlatNode> nodes;
+    bool built = false;              // a build succeeded since the last Clear
+    bool nodesBuilt = false;         // `nodes` holds the whole tree
+    bool keepNodes = false;          // the next build keeps `nodes`
+    std::vector<int> builtFeatures;  // the last build's arguments, to repeat it
+    int builtFold = -1;
     // The tree as the block search reads it (see BuildNode).
     kdtree_memory::LargeBuffer<double> image;
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
