@@ -5,7 +5,9 @@
 //  - `nodes`: FlatNode records in depth-first order. A split's low child is the record right
 //    after it, its high child is at `ref`; a leaf names a range of `caseIndex`. This is the tree
 //    as defined (one case per leaf), used for the displays, the node views and the
-//    node-by-node search.
+//    node-by-node search. Most trees never need it, so a build keeps it only when the values
+//    call for the checked search (or when asked, see EnsureNodes); otherwise it holds just
+//    the records of the current path and block while the image is written.
 //  - `caseIndex`: row indices of the built cases. The build reorders it in place, so when it
 //    ends each leaf's cases are one contiguous range in the leaf's stored order.
 //  - `points`: the feature values (data units) of the built cases, one row per case in the
