@@ -177,6 +177,8 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         }
     }
     categoryTally.resize(static_cast<size_t>(maxCategories));
+    unitWeights =
+        std::all_of(featureWeight.begin(), featureWeight.end(), [](double w) { return w == 1.0; });
 
     // Cases: every prepared row, or those outside the held-out fold.
     const std::vector<double*>& table = *rows;
@@ -675,15 +677,16 @@ namespace {
 enum SearchOutcome { kFound, kOverflow, kUndecided };
 
 // Accumulated distance of one stored case, contributions in feature order (no overflow test:
-// only used when the values rule overflow out).
-template <class Metric, bool AllContinuous>
+// only used when the values rule overflow out). With UnitWeights every weight is 1, and a
+// product by 1 is exact, so leaving it out changes nothing.
+template <class Metric, bool AllContinuous, bool UnitWeights = false>
 inline double CaseDistance(const double* q, const double* x, const double* w,
                            const uint8_t* continuous, size_t F) {
     double sum = 0.0;
     for (size_t j = 0; j < F; ++j) {
         double d = q[j] - x[j];
         if (AllContinuous || continuous[j]) {
-            sum += Metric::SquareUnchecked(d, w[j]);
+            sum += Metric::SquareUnchecked(d, UnitWeights ? 1.0 : w[j]);
         } else {
             if (d != 0.0) {
                 d = 2.0;
@@ -783,7 +786,8 @@ bool KNNKdTree::RootBound(double& bound) const {
 //    undone and done again in descent order as above. Equal distances among candidates go to
 //    descent order directly, since their order in the list is the descent's.
 // The descent order of a block's cases is computed from its stored splits (descentRank).
-template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures>
+template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures,
+          bool UnitWeights>
 int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolerance) {
     double bound = 0.0;
     if (!RootBound<Metric, Checked>(bound)) {
@@ -918,11 +922,12 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                         }
                     }
                 } else {
-                    added = Metric::SquareUnchecked(diff, w[j]);
+                    const double wj = UnitWeights ? 1.0 : w[j];
+                    added = Metric::SquareUnchecked(diff, wj);
                     if (qv > highBound) {
-                        removed = Metric::SquareUnchecked(qv - highBound, w[j]);
+                        removed = Metric::SquareUnchecked(qv - highBound, wj);
                     } else if (qv < lowBound) {
-                        removed = Metric::SquareUnchecked(lowBound - qv, w[j]);
+                        removed = Metric::SquareUnchecked(lowBound - qv, wj);
                     }
                 }
                 farBound = (bound + added) - removed;
@@ -949,7 +954,8 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
             double distance[kMaxBlockCases];
             const double* x = record;
             for (int i = 0; i < size; ++i, x += F) {
-                distance[i] = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
+                distance[i] =
+                    CaseDistance<Metric, AllContinuous, UnitWeights>(q, x, w, continuous, F);
             }
             unsigned candidates = 0;
             for (int i = 0; i < size; ++i) {
@@ -1064,7 +1070,7 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                         continue;
                     }
                 } else {
-                    sum = CaseDistance<Metric, AllContinuous>(q, x, w, continuous, F);
+                    sum = CaseDistance<Metric, AllContinuous, UnitWeights>(q, x, w, continuous, F);
                     if (sum > threshold) {
                         continue;
                     }
@@ -1091,6 +1097,17 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
     }
 }
 
+// The block kernel for Features continuous features, without the products by the weights when
+// they are all 1 (as in feature selection and cross-validation without weighting).
+template <class Metric, int Features>
+int KNNKdTree::FixedKernel(const double* query, bool includeSelf, double tolerance) {
+    if (unitWeights) {
+        return SearchKernel<Metric, false, true, true, Features, true>(query, includeSelf,
+                                                                       tolerance);
+    }
+    return SearchKernel<Metric, false, true, true, Features, false>(query, includeSelf, tolerance);
+}
+
 template <class Metric, bool AllContinuous>
 int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
     bool inside = false;
@@ -1103,20 +1120,15 @@ int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
         if constexpr (AllContinuous) {
             switch (entries.size()) {
                 case 1:
-                    return SearchKernel<Metric, false, true, true, 1>(query, includeSelf,
-                                                                      tolerance);
+                    return FixedKernel<Metric, 1>(query, includeSelf, tolerance);
                 case 2:
-                    return SearchKernel<Metric, false, true, true, 2>(query, includeSelf,
-                                                                      tolerance);
+                    return FixedKernel<Metric, 2>(query, includeSelf, tolerance);
                 case 3:
-                    return SearchKernel<Metric, false, true, true, 3>(query, includeSelf,
-                                                                      tolerance);
+                    return FixedKernel<Metric, 3>(query, includeSelf, tolerance);
                 case 4:
-                    return SearchKernel<Metric, false, true, true, 4>(query, includeSelf,
-                                                                      tolerance);
+                    return FixedKernel<Metric, 4>(query, includeSelf, tolerance);
                 case 5:
-                    return SearchKernel<Metric, false, true, true, 5>(query, includeSelf,
-                                                                      tolerance);
+                    return FixedKernel<Metric, 5>(query, includeSelf, tolerance);
                 default:
                     break;
             }

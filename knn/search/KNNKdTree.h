@@ -122,9 +122,12 @@ private:
     std::pair<int, int> EmitBlockSplits(int n);
     bool QueryIsSafe(bool& inside) const;
     double RoundingTolerance(bool forQuery) const;
+    template <class Metric, int Features>
+    int FixedKernel(const double* query, bool includeSelf, double tolerance);
     template <class Metric, bool AllContinuous>
     int RunSearch(const double* query, bool includeSelf);
-    template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures>
+    template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures,
+              bool UnitWeights = false>
     int SearchKernel(const double* query, bool includeSelf, double tolerance);
     template <class Metric, bool Checked>
     bool RootBound(double& bound) const;
@@ -176,7 +179,9 @@ private:
     std::vector<double> featureMaxAbs;  // largest |value| of the built cases
     bool allContinuous = true;
     bool valuesAreSmall = false;  // built values and weights rule out overflow
-    double treeTolerance = 0.0;   // RoundingTolerance for queries inside the built values
+    double treeTolerance = 0.0;
+    bool unitWeights = false;  // every feature weight is 1   // RoundingTolerance for queries
+                               // inside the built values
 
     // Feature values of the built cases, one row of entries.size() values per case, in the
     // order of caseIndex.
