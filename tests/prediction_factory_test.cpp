@@ -31,6 +31,22 @@ test::VectorRecordSource GridCases() {
     return source;
 }
 
+// 400 cases with continuous values and a heavy-tailed target, whose squared errors add up
+// to different doubles in different orders.
+test::VectorRecordSource RandomCases() {
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    std::lognormal_distribution<double> heavy(0.0, 2.0);
+    test::VectorRecordSource source;
+    for (int i = 0; i < 400; ++i) {
+        const double x1 = uniform(random);
+        const double x2 = uniform(random);
+        source.Add({double(i + 1), x1, x2, 0.5, 0, heavy(random), double(i % 3 == 0), 1,
+                    double(i % 3), 0});
+    }
+    return source;
+}
+
 }  // namespace
 
 TEST(PredictionFactory, KRangeEqualsSeparateSingleKFactories) {
@@ -105,27 +121,31 @@ TEST(PredictionFactory, AnEmptyTreeFindsNoNeighbourAndInterruptionStops) {
     EXPECT_EQ(checker.calls, 6);
 }
 
+// With a bound, the rows are searched in the tree's case order; the criterion must still be
+// the row-order sum to the bit.
 TEST(PredictionFactory, GivesUpOnlyWhenTheCriterionCannotComeOutBelowTheBound) {
     for (const char* target : {"cls", "y"}) {
-        SCOPED_TRACE(target);
-        ModelFixture fixture;
-        test::VectorRecordSource source = GridCases();
-        ASSERT_TRUE(fixture.Build(AutoK(target, 1, 6), source).IsOK());
-        KNNSingleResponseModel& model = fixture.Model(0);
-        ASSERT_TRUE(model.BuildTreeForFold(model.Features(), -1).IsOK());
-        KNNPredictionFactory factory({model.Summary()}, nullptr, false);
-        ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
-        const double criterion = factory.GetCriteria()[0];
+        for (bool grid : {true, false}) {
+            SCOPED_TRACE(std::string(target) + (grid ? " grid" : " random"));
+            ModelFixture fixture;
+            test::VectorRecordSource source = grid ? GridCases() : RandomCases();
+            ASSERT_TRUE(fixture.Build(AutoK(target, 1, 6), source).IsOK());
+            KNNSingleResponseModel& model = fixture.Model(0);
+            ASSERT_TRUE(model.BuildTreeForFold(model.Features(), -1).IsOK());
+            KNNPredictionFactory factory({model.Summary()}, nullptr, false);
+            ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+            const double criterion = factory.GetCriteria()[0];
 
-        // A bound just above the final criterion: scoring runs to the end with the same result.
-        factory.SetGiveUpAt(criterion * (1.0 + 1e-9) + 1e-12);
-        ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
-        EXPECT_FALSE(factory.Abandoned());
-        EXPECT_EQ(factory.GetCriteria()[0], criterion);
+            // A bound just above the final criterion: scoring runs to the end with the same result.
+            factory.SetGiveUpAt(criterion * (1.0 + 1e-9) + 1e-12);
+            ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+            EXPECT_FALSE(factory.Abandoned());
+            EXPECT_EQ(factory.GetCriteria()[0], criterion);
 
-        // A bound the criterion reaches: scoring may stop, and stops before the last case.
-        factory.SetGiveUpAt(criterion * 0.5);
-        ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
-        EXPECT_TRUE(factory.Abandoned());
+            // A bound the criterion reaches: scoring may stop, and stops before the last case.
+            factory.SetGiveUpAt(criterion * 0.5);
+            ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+            EXPECT_TRUE(factory.Abandoned());
+        }
     }
 }

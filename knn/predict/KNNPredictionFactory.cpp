@@ -69,6 +69,17 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
     const bool mayGiveUp =
         giveUpAt < std::numeric_limits<double>::infinity() && allPresent && summaries.size() == 1;
     KNNKdTree& tree = *model.Tree();
+    if (mayGiveUp && !byFold && !writeRows && ScoresRowsAlone() && &rows == &model.Rows() &&
+        static_cast<size_t>(tree.CaseCount()) == rows.size()) {
+        bool settled = false;
+        const VelStatus result = ScoreInTreeOrder(model, rows, K, settled);
+        if (settled) {
+            return result;
+        }
+        Reset();  // a row failed: score again in row order, which fixes the status reported
+        status = VelStatus();
+        abandoned = false;
+    }
     for (size_t r = 0; r < rows.size(); ++r) {
         const double* row = rows[r];
         if (interrupt != nullptr && interrupt->ShouldStop()) {
@@ -93,7 +104,7 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
             if (writeRows) {
                 WriteCase(list, row);
             }
-            if (mayGiveUp && r % 16 == 15 && CannotBeat(rows.size() - r - 1)) {
+            if (mayGiveUp && r % 16 == 15 && CannotBeat(errors.front(), rows.size() - r - 1, 0.0)) {
                 abandoned = true;
                 return status;
             }
@@ -102,15 +113,62 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
     return status;
 }
 
-bool KNNPredictionFactory::CannotBeat(size_t remainingRows) const {
+// Scores every row of the tree (all of `rows`), searching them in the tree's case order: rows
+// that follow each other there are near each other, so their searches walk the same part of
+// the tree. Each row's contribution is kept and the contributions are added in row order at
+// the end, which gives the criterion of the row-order pass to the bit. `settled` is false when
+// a row found no neighbour or its error could not be computed; the caller then repeats the
+// pass in row order, which reports the status the row order gives.
+VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNSingleResponseModel& model,
+                                                 const std::vector<double*>& rows, int K,
+                                                 bool& settled) {
+    KNNKdTree& tree = *model.Tree();
+    KNNPredictionSummary& summary = *summaries.front();
+    const std::vector<int>& order = tree.CaseIndices();
+    const size_t n = rows.size();
+    terms.resize(n);
+    // The partial sum below adds the contributions in another order than the final one; each
+    // of the two lies within (n - 1) * 2^-53 (relative) of its exact value, so giving up only
+    // past this margin never drops a candidate the row-order sum would have kept.
+    const double margin = 4.0 * static_cast<double>(n) * std::ldexp(1.0, -53);
+    double partial = 0.0;
+    settled = true;
+    for (size_t p = 0; p < n; ++p) {
+        if (interrupt != nullptr && interrupt->ShouldStop()) {
+            status = Error(Code::Interrupted);
+            return status;
+        }
+        const size_t r = static_cast<size_t>(order[p]);
+        const double* row = rows[r];
+        NeighborList& list = *tree.Search(row, K, false);
+        double term = 0.0;
+        if (list.count == 0 ||
+            !summary.AccumulateError(row, summary.Predict(row, list), &term).IsOK()) {
+            settled = false;
+            return status;
+        }
+        terms[r] = term;
+        partial += term;
+        if (p % 16 == 15 && CannotBeat(partial, n - p - 1, margin)) {
+            abandoned = true;
+            return status;
+        }
+    }
+    double& total = errors.front();
+    for (size_t r = 0; r < n; ++r) {
+        total += terms[r];
+    }
+    return status;
+}
+
+bool KNNPredictionFactory::CannotBeat(double total, size_t remainingRows, double margin) const {
     // The criterion only grows with more cases: a sum of squares adds non-negative terms, and
     // a misclassified fraction is lowest if every remaining case comes out right. The smaller
     // of the two readings is therefore a bound the final criterion cannot go below.
     const KNNPredictionSummary& summary = *summaries.front();
-    const double soFar = summary.ErrorFromTotal(errors.front());
-    const double allRight =
-        summary.ErrorFromTotal(errors.front() + static_cast<double>(remainingRows));
-    return std::min(soFar, allRight) >= giveUpAt;
+    const double soFar = summary.ErrorFromTotal(total);
+    const double allRight = summary.ErrorFromTotal(total + static_cast<double>(remainingRows));
+    return std::min(soFar, allRight) >= giveUpAt * (1.0 + margin);
 }
 
 KNNKSelePredictionFactory::KNNKSelePredictionFactory(std::vector<KNNPredictionSummary*> list,

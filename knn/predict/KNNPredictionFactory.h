@@ -52,6 +52,10 @@ public:
     const std::vector<double>& Errors() const { return errors; }
 
 protected:
+    // Whether ProcessCase only adds each row's own contribution to `errors` (so that rows may
+    // be searched in any order as long as the contributions are added in row order).
+    virtual bool ScoresRowsAlone() const { return true; }
+
     std::vector<KNNPredictionSummary*> summaries;
     std::vector<double> errors;
     VelCommon_940::VelStatus status;
@@ -60,8 +64,12 @@ protected:
     InterruptionProbe* interrupt;
 
 private:
-    bool CannotBeat(size_t remainingRows) const;
+    VelCommon_940::VelStatus ScoreInTreeOrder(KNNSingleResponseModel& model,
+                                              const std::vector<double*>& rows, int K,
+                                              bool& settled);
+    bool CannotBeat(double total, size_t remainingRows, double margin) const;
 
+    std::vector<double> terms;  // per row, its contribution (tree-order scoring)
     double giveUpAt;
     bool abandoned = false;
 };
@@ -77,6 +85,9 @@ public:
     // errorsByK[i][j]: the accumulated error of summary i with K = kMin + j.
     const std::vector<std::vector<double>>& ErrorsByK() const { return errorsByK; }
     void ResizeErrorsByK();
+
+protected:
+    bool ScoresRowsAlone() const override { return false; }
 
 private:
     std::vector<std::vector<double>> errorsByK;
