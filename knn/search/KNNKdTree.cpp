@@ -12,12 +12,14 @@
 //    ends each leaf's cases are one contiguous range in the leaf's stored order.
 //  - `points`: the feature values (data units) of the built cases, one row per case in the
 //    order of `caseIndex`. The build moves these rows together with `caseIndex`, so its
-//    partition passes read memory sequentially.
+//    partition passes read memory sequentially; the search reads a block's values from here,
+//    where they lie in one run.
 //  - `image`: the same tree for the fast search, with every subtree of at most 16 cases
-//    (kMaxBlockCases) folded into a block that holds its cases' values, row indices and splits
-//    in one run of memory; BuildNode writes it as it goes. Larger blocks mean fewer
-//    hard-to-predict branches per search and smaller ones fewer distances; 16 measured best
-//    from 1 to 16 features.
+//    (kMaxBlockCases) folded into a block: one head naming the block's range of `caseIndex`
+//    and `points`, followed by its splits. BuildNode writes it as it goes. Larger blocks mean
+//    fewer hard-to-predict branches per search and smaller ones fewer distances; 16 measured
+//    best from 1 to 16 features. The values are not copied into the image, so that a build
+//    on fresh memory touches as few new pages as it can.
 //  - per feature position: weight, axis factor, continuous flag, the tree's bounds.
 // `nodes`, `image`, `points` and the exchange scratch hold tens of bytes per case; they come from
 // LargeBufferAllocator (LargeBuffer.h), which lets a first build on fresh memory fault in huge
@@ -262,7 +264,7 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         nodes.reserve(2 * static_cast<size_t>(caseCount) + 1);
     }
     image.clear();
-    image.reserve(static_cast<size_t>(caseCount) * (F + 9) + 8);  // an upper bound
+    image.reserve(static_cast<size_t>(caseCount) * 6 + 8);  // an upper bound
     BuildNode(0, caseCount, 0, false);
     built = true;
 
@@ -287,14 +289,12 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
 
 // The image the block search walks (written by BuildNode as it goes): the built tree with every
 // subtree of at most kMaxBlockCases cases (under a parent with more) folded into one block, laid
-// out depth first in one array of 8-byte slots so that a descent and the blocks it reaches read
-// runs of memory:
+// out depth first in one array of 8-byte slots so that a descent reads runs of memory:
 //  - every node starts with a NodeHead slot;
 //  - a split continues with cut, high bound and low bound; its low child follows at +4, its
 //    high child is at head.ref;
-//  - a block (info = ~(cases | kBlockLeaf)) continues with its cases' feature values (as in
-//    `points`), their row indices, and its splits in depth-first order, two slots each (cut,
-//    BlockSplit);
+//  - a block has head = (~(cases | kBlockLeaf), first slot of caseIndex and `points`) and
+//    continues with its splits in depth-first order, two slots each (cut, BlockSplit);
 //  - a leaf of the built tree above the blocks keeps head = (~cases, first slot of caseIndex).
 
 namespace {
@@ -318,13 +318,7 @@ T FromSlot(const double* slot) {
 
 // Appends the block whose root is node n, over case slots start ... start + count - 1.
 void KNNKdTree::EmitBlock(int n, int start, int count) {
-    const size_t F = entries.size();
-    image.push_back(AsSlot(NodeHead{~(count | kBlockLeaf), 0}));
-    const double* values = &points[static_cast<size_t>(start) * F];
-    image.insert(image.end(), values, values + static_cast<size_t>(count) * F);
-    for (int i = 0; i < count; ++i) {
-        image.push_back(caseIndex[static_cast<size_t>(start + i)]);
-    }
+    image.push_back(AsSlot(NodeHead{~(count | kBlockLeaf), start}));
     EmitBlockSplits(n);
 }
 
@@ -948,9 +942,9 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
         if (Blocks && (~info & kBlockLeaf) != 0) {
             // A block: measure every case, then insert the candidates (see the note above).
             const int size = ~info & ~kBlockLeaf;
-            const double* const record = img + n + 1;
-            const double* const rowOf = record + static_cast<size_t>(size) * F;
-            const double* const splits = rowOf + size;
+            const double* const record = pts + static_cast<size_t>(ref) * F;
+            const int* const rowOf = cases + ref;
+            const double* const splits = img + n + 1;
             double distance[kMaxBlockCases];
             const double* x = record;
             for (int i = 0; i < size; ++i, x += F) {
@@ -977,7 +971,7 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                 for (unsigned bits = candidates; bits != 0; bits &= bits - 1) {
                     const int i = __builtin_ctz(bits);
                     const double sum = distance[i];
-                    const int caseRow = static_cast<int>(rowOf[i]);
+                    const int caseRow = rowOf[i];
                     if (isSelf(sum, caseRow)) {
                         continue;
                     }
@@ -1028,7 +1022,7 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
                 for (int t = 0; t < ordered; ++t) {
                     const int i = order[t];
                     const double sum = distance[i];
-                    const int caseRow = static_cast<int>(rowOf[i]);
+                    const int caseRow = rowOf[i];
                     if (sum > threshold || isSelf(sum, caseRow)) {
                         continue;
                     }
