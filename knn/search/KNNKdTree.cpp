@@ -652,15 +652,15 @@ int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
 }
 
 // Repeats the last build with the node records kept; the build is deterministic, so the tree
-// (case order, image) comes out the same.
-void KNNKdTree::EnsureNodes() {
-    if (!built || nodesBuilt) {
-        return;
+// (case order, image) comes out the same. Whether `nodes` now holds the tree.
+bool KNNKdTree::EnsureNodes() {
+    if (built && !nodesBuilt) {
+        const std::vector<int> features = builtFeatures;
+        keepNodes = true;
+        Build(features, builtFold, nullptr);
+        keepNodes = false;
     }
-    const std::vector<int> features = builtFeatures;
-    keepNodes = true;
-    Build(features, builtFold, nullptr);
-    keepNodes = false;
+    return built && nodesBuilt;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1106,7 +1106,9 @@ template <class Metric, bool AllContinuous>
 int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
     bool inside = false;
     if (!(valuesAreSmall && QueryIsSafe(inside))) {
-        EnsureNodes();
+        if (!EnsureNodes()) {
+            return kOverflow;  // cannot happen: a built tree can always be built again
+        }
         return SearchKernel<Metric, true, AllContinuous, false, 0>(query, includeSelf, 0.0);
     }
     // Few continuous features: a kernel with the feature count built in.
@@ -1134,7 +1136,9 @@ int KNNKdTree::RunSearch(const double* query, bool includeSelf) {
         return outcome;
     }
     ++undecidedSearches;
-    EnsureNodes();
+    if (!EnsureNodes()) {
+        return kOverflow;
+    }
     return SearchKernel<Metric, false, AllContinuous, false, 0>(query, includeSelf, 0.0);
 }
 

@@ -111,7 +111,7 @@ private:
     bool ReadFeatures(const std::vector<int>& features);
     int BuildNode(int start, int count, int depth, bool inBlock);
     int BuildCell(int start, int count, int depth, bool inBlock);
-    void EnsureNodes();
+    bool EnsureNodes();
     bool CellIsFlat() const;
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
