@@ -946,13 +946,11 @@ int KNNKdTree::SearchKernel(const double* query, bool includeSelf, double tolera
             const int* const rowOf = cases + ref;
             const double* const splits = img + n + 1;
             double distance[kMaxBlockCases];
+            unsigned candidates = 0;
             const double* x = record;
             for (int i = 0; i < size; ++i, x += F) {
                 distance[i] =
                     CaseDistance<Metric, AllContinuous, UnitWeights>(q, x, w, continuous, F);
-            }
-            unsigned candidates = 0;
-            for (int i = 0; i < size; ++i) {
                 candidates |= (distance[i] <= threshold ? 1u : 0u) << i;
             }
             // Several candidates are first taken in stored order, which gives the descent order's
