@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     const bool hugePages = !(argc > 2 && std::string(argv[2]) == "--small-pages");
     const size_t bytes = megabytes << 20;
     const auto start = std::chrono::steady_clock::now();
-    char* block = static_cast<char*>(::operator new(bytes, std::align_val_t{size_t{2} << 20}));
+    char* block = static_cast<char*>(::operator new (bytes, std::align_val_t{size_t{2} << 20}));
     if (hugePages) {
         madvise(block, bytes, MADV_HUGEPAGE);
     }
@@ -38,6 +38,6 @@ int main(int argc, char** argv) {
     }
     std::printf("%zu MB touched in %.4f s (%.2f ms per MB); huge pages:%s\n", megabytes, seconds,
                 seconds * 1000.0 / static_cast<double>(megabytes), huge.c_str());
-    ::operator delete(block, std::align_val_t{size_t{2} << 20});
+    ::operator delete (block, std::align_val_t{size_t{2} << 20});
     return 0;
 }

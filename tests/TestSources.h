@@ -15,7 +15,7 @@ namespace KNN_800::test {
 
 // Delivers a fixed list of records; `resetResult` false makes Reset refuse.
 class VectorRecordSource : public VelCommon_940::RecordSource {
-  public:
+public:
     VectorRecordSource() = default;
     VectorRecordSource(std::initializer_list<std::vector<double>> rows) {
         for (const std::vector<double>& row : rows) {
@@ -37,14 +37,14 @@ class VectorRecordSource : public VelCommon_940::RecordSource {
     bool resetResult = true;
     int resets = 0;
 
-  private:
+private:
     size_t next = 0;
 };
 
 // Delivers `count` records of `width` values, the i-th filled by `fill(i, values)`, without
 // keeping them all in memory.
 class GeneratedRecordSource : public VelCommon_940::RecordSource {
-  public:
+public:
     using Fill = std::function<void(int, std::vector<double>&)>;
     GeneratedRecordSource(int count, int width, Fill fill)
         : count(count),
@@ -63,7 +63,7 @@ class GeneratedRecordSource : public VelCommon_940::RecordSource {
         return &record;
     }
 
-  private:
+private:
     int count;
     int next = 0;
     VelCommon_940::Record record;
@@ -72,19 +72,19 @@ class GeneratedRecordSource : public VelCommon_940::RecordSource {
 
 // Answers "go on" to the first `callsBeforeStop` questions and "stop" from then on.
 class CountdownChecker : public VelCommon_940::InterruptChecker {
-  public:
+public:
     explicit CountdownChecker(int callsBeforeStop) : callsBeforeStop(callsBeforeStop) {}
     bool IsInterrupted() override { return ++calls > callsBeforeStop; }
 
     int calls = 0;
 
-  private:
+private:
     int callsBeforeStop;
 };
 
 // Keeps, per notification, the report's value for `measure` (by default the stage code).
 class CountingSink : public VelCommon_940::ProgressSink {
-  public:
+public:
     explicit CountingSink(std::string measure = "ReportStage") : measure(std::move(measure)) {}
     void Notify(VelCommon_940::ProgressReport* report) override {
         values.push_back(report->DiscreteMeasure(measure));
@@ -92,7 +92,7 @@ class CountingSink : public VelCommon_940::ProgressSink {
 
     std::vector<int> values;
 
-  private:
+private:
     std::string measure;
 };
 

@@ -20,7 +20,7 @@ namespace {
 const std::string kLibrary = std::string(KNN_LIBRARY_DIR) + "/libknn800.so";
 
 class Component : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         handle = dlopen(kLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle, nullptr) << dlerror();

@@ -46,7 +46,7 @@ VelCatVar* Categorical(const std::string& name, int categories) {
 // predictor, 3 categories), 3 note (unused), 4 label (case label, 2 categories), 5 y
 // (continuous target, 0 ... 100).
 class PreparationTest : public ::testing::Test {
-  protected:
+protected:
     PreparationTest() {
         dictionary.Add(new VelContVar("id", 0.0, 1000.0));
         dictionary.Add(new VelContVar("x", 0.0, 10.0));

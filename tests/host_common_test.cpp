@@ -110,11 +110,11 @@ TEST(VelCatVar, CopiesCarryEverythingAndReadTheirOwnTable) {
 namespace {
 
 class CountedVar : public VelContVar {
-  public:
+public:
     CountedVar(const std::string& name, int* deleted) : VelContVar(name), deleted_(deleted) {}
     ~CountedVar() override { ++*deleted_; }
 
-  private:
+private:
     int* deleted_;
 };
 

@@ -137,7 +137,7 @@ namespace {
 // Keeps every child only as the text it wrote with a fresh format, and writes that text back
 // between its own tags, one stored line per output line, one level deeper than itself.
 class StoredElement : public XMLElement {
-  public:
+public:
     explicit StoredElement(const std::string& name) : XMLElement(name) {}
     int AddText(XMLString* text) override { return Store(text); }
     int AddChild(XMLElement* child) override { return Store(child); }
@@ -174,7 +174,7 @@ class StoredElement : public XMLElement {
         return 0;
     }
 
-  private:
+private:
     int Store(XMLInterface* child) {
         ExportFormat fresh;
         child->ExportTo(stored_, fresh, false);

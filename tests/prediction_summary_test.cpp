@@ -16,7 +16,7 @@ namespace {
 
 // Training rows of one column (the target) and a neighbour list over them, nearest first.
 class Training {
-  public:
+public:
     explicit Training(const std::vector<double>& targets) : values(targets) {
         for (double& value : values) {
             rows.push_back(&value);

@@ -109,7 +109,9 @@ struct ErrorCase {
 };
 
 // Names a case in test listings instead of dumping its bytes.
-void PrintTo(const ErrorCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SettingsReaderErrors : public ::testing::TestWithParam<ErrorCase> {};
 

@@ -12,7 +12,7 @@
 namespace VelCommon_940 {
 
 class VEL_API Record {
-  public:
+public:
     Record() = default;
     explicit Record(std::vector<double> values) : values_(std::move(values)) {}
     virtual ~Record();
@@ -23,7 +23,7 @@ class VEL_API Record {
     std::vector<double>& Values() { return values_; }
     const std::vector<double>& Values() const { return values_; }
 
-  private:
+private:
     std::vector<double> values_;
 };
 

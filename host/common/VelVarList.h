@@ -19,9 +19,9 @@ enum VelFormat : int { kFormatNone = 0, kFormatDate = 4, kFormatTime = 5, kForma
 
 // One category of a categorical field.
 struct VelCategory {
-    std::string text;        // value as text ("setosa", or "2" for a numeric category)
-    double numeric = 0.0;    // numeric value (meaningful for numeric categories)
-    std::string label;       // optional display label; empty when none
+    std::string text;      // value as text ("setosa", or "2" for a numeric category)
+    double numeric = 0.0;  // numeric value (meaningful for numeric categories)
+    std::string label;     // optional display label; empty when none
 };
 
 // Category values of a field plus the values declared missing.

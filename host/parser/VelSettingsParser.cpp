@@ -216,7 +216,7 @@ bool IsBlank(const xmlNode* node) {
 
 // Turns the libxml2 tree into a Document, checking every element, attribute and value.
 class TreeReader {
-  public:
+public:
     explicit TreeReader(xmlDoc* doc) : doc_(doc) {}
 
     Document Read() {
@@ -276,7 +276,7 @@ class TreeReader {
         return std::move(result_);
     }
 
-  private:
+private:
     using AttrMap = std::vector<std::pair<std::string, std::string>>;
 
     static long Line(const xmlNode* node) { return node == nullptr ? 0 : xmlGetLineNo(node); }
@@ -704,7 +704,7 @@ void SilentGeneric(void*, const char*, ...) {}
 // Routes libxml2's reports on this thread to an ErrorSink for the lifetime of the guard and
 // restores the previous handlers afterwards.
 class ErrorRouting {
-  public:
+public:
     explicit ErrorRouting(ErrorSink* sink)
         : structured_(xmlStructuredError),
           structuredContext_(xmlStructuredErrorContext),
@@ -720,7 +720,7 @@ class ErrorRouting {
     ErrorRouting(const ErrorRouting&) = delete;
     ErrorRouting& operator=(const ErrorRouting&) = delete;
 
-  private:
+private:
     xmlStructuredErrorFunc structured_;
     void* structuredContext_;
     xmlGenericErrorFunc generic_;

@@ -16,12 +16,12 @@ namespace VelXML_940 {
 
 // Status codes of the settings parser (errors).
 enum VelParserCode : long {
-    kParserNoDocument = 100,    // a question was asked before a document was parsed
-    kParserMalformed = 101,     // the document is not well-formed XML
-    kParserStructure = 102,     // unknown element or attribute, or a required one missing
-    kParserBadValue = 103,      // a value that cannot be read as its declared type
-    kParserWrongType = 104,     // a parameter asked for as another type than it has
-    kParserDictionary = 105,    // an inconsistent field declaration (duplicate name, ...)
+    kParserNoDocument = 100,  // a question was asked before a document was parsed
+    kParserMalformed = 101,   // the document is not well-formed XML
+    kParserStructure = 102,   // unknown element or attribute, or a required one missing
+    kParserBadValue = 103,    // a value that cannot be read as its declared type
+    kParserWrongType = 104,   // a parameter asked for as another type than it has
+    kParserDictionary = 105,  // an inconsistent field declaration (duplicate name, ...)
 };
 
 class VEL_API VelSettingsParser {
@@ -44,8 +44,7 @@ public:
     VelCommon_940::VelStatus GetParameter(const char* key, bool& value, void* reserved);
     VelCommon_940::VelStatus GetArray(const char* key, std::vector<std::string>& values,
                                       void* reserved);
-    VelCommon_940::VelStatus GetArray(const char* key, std::vector<double>& values,
-                                      void* reserved);
+    VelCommon_940::VelStatus GetArray(const char* key, std::vector<double>& values, void* reserved);
 
     // What went wrong in the last failing call, naming the line, element or key.
     const std::string& GetLastMessage() const;

@@ -17,7 +17,7 @@ class KNNDataPreparation;
 class KNNModel;
 
 class KNNAlgorithm : public VelCommon_940::IVelAlgorithm {
-  public:
+public:
     KNNAlgorithm(std::istream& settingsDocument, VelXML_940::VelVarList* creationDictionary);
     ~KNNAlgorithm() override;
     KNNAlgorithm(const KNNAlgorithm&) = delete;
@@ -41,7 +41,7 @@ class KNNAlgorithm : public VelCommon_940::IVelAlgorithm {
     virtual VelXML_940::VelVarList* GetTransDictionary() { return dictionary; }
     virtual void SetModelValues(std::vector<double> values);
 
-  private:
+private:
     std::vector<double> modelValues;
     KNNSettings* settings = nullptr;               // owned by the reader
     VelXML_940::VelVarList* dictionary = nullptr;  // owned by the reader

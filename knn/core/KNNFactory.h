@@ -12,7 +12,7 @@
 namespace KNN_800 {
 
 class KNN_EXPORT KNNFactory : public VelCommon_940::IVelFactory {
-  public:
+public:
     KNNFactory();
     KNNFactory(const KNNFactory& other);
     KNNFactory& operator=(const KNNFactory& other);
@@ -27,7 +27,7 @@ class KNN_EXPORT KNNFactory : public VelCommon_940::IVelFactory {
     // A copy of the process-wide warning list.
     std::vector<VelCommon_940::VelStatus> GetWarnings() const;
 
-  private:
+private:
     VelCommon_940::VelStatus status;
 };
 

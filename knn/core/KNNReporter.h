@@ -11,7 +11,7 @@
 namespace KNN_800 {
 
 class KNN_EXPORT KNNReporter : public VelCommon_940::ProgressReport {
-  public:
+public:
     // Stage names in counter order.
     static constexpr int kStageCount = 12;
     static const char* const kStageNames[kStageCount];
@@ -37,7 +37,7 @@ class KNN_EXPORT KNNReporter : public VelCommon_940::ProgressReport {
     // The processor clock in ticks of 1/1000 second.
     static double Clock();
 
-  private:
+private:
     int counters[kStageCount];
     double stageStart = 0.0;
     double lastTime = 0.0;

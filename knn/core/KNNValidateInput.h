@@ -12,7 +12,7 @@ namespace KNN_800 {
 class KNNDataPreparation;
 
 class KNNValidateInput {
-  public:
+public:
     // Takes the settings and dictionary of `preparation`; none of them is owned.
     explicit KNNValidateInput(KNNDataPreparation* preparation);
     virtual ~KNNValidateInput() = default;
@@ -24,7 +24,7 @@ class KNNValidateInput {
     // a warning that is also added to the process-wide warning list.
     VelCommon_940::VelStatus Validate();
 
-  private:
+private:
     void CheckCaseCount(int caseCount);
     void CheckFolds();
     void CheckConstantFeatures();

@@ -9,7 +9,7 @@
 namespace KNN_800 {
 
 class KNNWarning {
-  public:
+public:
     virtual ~KNNWarning() = default;
 
     // The one collector of the process, created on first use.
@@ -20,7 +20,7 @@ class KNNWarning {
     void AddUnique(const VelCommon_940::VelStatus& status);
     const std::vector<VelCommon_940::VelStatus>& List() const { return warnings; }
 
-  private:
+private:
     KNNWarning() = default;
     std::vector<VelCommon_940::VelStatus> warnings;
 };

@@ -15,7 +15,7 @@
 namespace KNN_800 {
 
 class KNNCatVariable : public IKNNVariable {
-  public:
+public:
     // Reads the number of categories of the dictionary field at `index`.
     KNNCatVariable(KNNSettings* settings, VelXML_940::VelVarList* dictionary, int index);
     ~KNNCatVariable() override = default;
@@ -40,7 +40,7 @@ class KNNCatVariable : public IKNNVariable {
 
     void Display() const;
 
-  private:
+private:
     // True when `value` is a whole number in 0 ... categoryCount-1, i.e. may index `counts`.
     bool IsCategory(double value) const;
 

@@ -15,7 +15,7 @@
 namespace KNN_800 {
 
 class KNNContVariable : public IKNNVariable {
-  public:
+public:
     // Reads the declared range of the dictionary field at `index`.
     KNNContVariable(KNNSettings* settings, VelXML_940::VelVarList* dictionary, int index);
     ~KNNContVariable() override = default;
@@ -42,7 +42,7 @@ class KNNContVariable : public IKNNVariable {
 
     void Display() const;
 
-  private:
+private:
     KNNSettings* settings;
     VelXML_940::VelVarList* dictionary;
     double min = 0.0;

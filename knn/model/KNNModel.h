@@ -17,7 +17,7 @@ namespace KNN_800 {
 class KNNModelSelection;
 
 class KNNModel {
-  public:
+public:
     KNNModel(KNNSettings* settings, KNNDataPreparation* preparation, InterruptionProbe* probe);
     virtual ~KNNModel();
     KNNModel(const KNNModel&) = delete;
@@ -43,7 +43,7 @@ class KNNModel {
     bool SharedTree() const { return sharedTree; }
     bool IsBuilt() const { return built; }
 
-  private:
+private:
     void CreateModels();
     VelCommon_940::VelStatus BuildTrees();
     void AppendResult(const NeighborList& list, const std::vector<double>* predictions,

@@ -14,7 +14,7 @@ class KNNKdTree;
 class KNNPredictionSummary;
 
 class KNNSingleResponseModel {
-  public:
+public:
     KNNSingleResponseModel(KNNDataPreparation* preparation, int responseIndex, bool continuous);
     virtual ~KNNSingleResponseModel();
     KNNSingleResponseModel(const KNNSingleResponseModel&) = delete;
@@ -52,7 +52,7 @@ class KNNSingleResponseModel {
 
     void Display() const;
 
-  private:
+private:
     KNNSettings* settings;
     VelXML_940::VelVarList* dictionary;
     KNNDataPreparation* preparation;

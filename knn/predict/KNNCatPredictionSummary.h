@@ -10,7 +10,7 @@
 namespace KNN_800 {
 
 class KNNCatPredictionSummary : public KNNPredictionSummary {
-  public:
+public:
     // `frequencies`: training count per category (its size is the number of categories);
     // `rows`: the prepared training rows. Neither is owned and both must outlive the summary.
     KNNCatPredictionSummary(int targetColumn, int variableCount,
@@ -39,7 +39,7 @@ class KNNCatPredictionSummary : public KNNPredictionSummary {
     int TrainingCaseCount() const { return trainingCaseCount; }
     int VariableCount() const { return variableCount; }
 
-  private:
+private:
     // Adds the vote of neighbour `j` of `list` to `votes`.
     void AddVote(const NeighborList& list, int j);
     // The winning category of the current `votes` (-1 without categories).

@@ -9,7 +9,7 @@
 namespace KNN_800 {
 
 class KNNContPredictionSummary : public KNNPredictionSummary {
-  public:
+public:
     // `useMedian` non-zero predicts the median, zero the mean. `rows`: the prepared training
     // rows, not owned, must outlive the summary.
     KNNContPredictionSummary(int targetColumn, int useMedian, int variableCount,
@@ -34,7 +34,7 @@ class KNNContPredictionSummary : public KNNPredictionSummary {
     bool UsesMedian() const { return useMedian != 0; }
     int VariableCount() const { return variableCount; }
 
-  private:
+private:
     double Target(const NeighborList& list, int j) const {
         return (*rows)[list.entries[static_cast<size_t>(j)].caseIndex]
                       [static_cast<size_t>(targetColumn)];

@@ -11,7 +11,7 @@
 namespace KNN_800 {
 
 class KNNPredictionSummary {
-  public:
+public:
     virtual ~KNNPredictionSummary() = default;
     // The prediction from all `count` neighbours of `list`. `query` is not read. The returned
     // vector belongs to the summary and is overwritten by the next prediction.

@@ -13,7 +13,7 @@ namespace KNN_800 {
 class KNNReporter;
 
 class KNNSettings final {
-  public:
+public:
     KNNSettings() = default;
     ~KNNSettings();
     KNNSettings(const KNNSettings&) = delete;
@@ -81,7 +81,7 @@ class KNNSettings final {
 
     virtual void Display() const;
 
-  private:
+private:
     KNNReporter* reporter_ = nullptr;  // owned
 };
 

@@ -18,7 +18,7 @@ class VelSettingsParser;
 namespace KNN_800 {
 
 class SettingsReader {
-  public:
+public:
     SettingsReader() = default;
     ~SettingsReader();
     SettingsReader(const SettingsReader&) = delete;
@@ -33,7 +33,7 @@ class SettingsReader {
     VelXML_940::VelVarList* Dictionary() const { return dictionary; }
     VelCommon_940::VelStatus GetStatus() const { return status; }
 
-  private:
+private:
     void ReadCaseIdentifier();
     void ReadCaseLabel();
     void ReadFocalField();
