@@ -478,6 +478,38 @@ TEST(KdTreeSearch, MatchesExhaustiveSearchOnContinuousData) {
     }
 }
 
+// The search has kernels with the feature count built in (1 to 5 continuous features), each in
+// a form for weights that are all 1 and one for other weights; every one of them must give the
+// defined answer, here on 16-case blocks and deeper trees than the small fixtures reach.
+TEST(KdTreeSearch, EveryFixedFeatureCountMatchesTheReferences) {
+    const std::vector<int> kinds{0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::vector<double>> rows = RandomRows(700, kinds, 23, false);
+    for (int metric : {0, 1}) {
+        Table table(rows, kinds, metric, 6);
+        KNNKdTree tree(table.preparation.get());
+        for (size_t count = 1; count <= 6; ++count) {
+            const std::vector<int> features{4, 1, 0, 3, 2, 5};
+            const std::vector<int> used(features.begin(), features.begin() + count);
+            const std::vector<double> unit(count, 1.0);
+            std::vector<double> other(count, 1.0);
+            other[count / 2] = 2.75;
+            for (const std::vector<double>* weights :
+                 std::vector<const std::vector<double>*>{&unit, &other}) {
+                ASSERT_TRUE(tree.Build(used, -1, weights).IsOK());
+                RecursiveSearch recursive(tree, table, used);
+                for (size_t i = 0; i < rows.size(); i += 23) {
+                    for (int K : {1, 5, 40}) {
+                        const std::vector<Hit> hits = TreeSearch(tree, rows[i], K, false);
+                        ASSERT_EQ(hits, recursive.Run(rows[i], K, false))
+                            << count << " features, metric " << metric << ", row " << i;
+                        ASSERT_EQ(hits, Exhaustive(tree, table, used, rows[i], K, false));
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Enough cases that the tree's buffers outgrow small allocations, and builds that grow and
 // shrink them (fold left out, all cases, the other fold): buffers are reused without being
 // cleared, so nothing from an earlier or smaller build may show through.
