@@ -149,3 +149,26 @@ TEST(PredictionFactory, GivesUpOnlyWhenTheCriterionCannotComeOutBelowTheBound) {
         }
     }
 }
+
+// A pass that may give up searches in tree order; when a case's error cannot be computed there,
+// the pass is redone in row order, so the status is the one row order reports.
+TEST(PredictionFactory, AFailingCaseReportsTheSameStatusWhetherOrNotThePassMayGiveUp) {
+    test::VectorRecordSource source;
+    for (int i = 0; i < 30; ++i) {
+        // id, x1, x2, x3, c, y, cls, focal, fold, label; y so large that errors overflow
+        source.Add({double(i + 1), double(i % 6), double(i / 6), 0.5, 0,
+                    (i % 2 == 0 ? 1.0 : -1.0) * 1e200, double(i % 3 == 0), 1, double(i % 3), 0});
+    }
+    SettingsDocument settings;
+    settings.Roles().Target("y").Predictor("x1").Predictor("x2").Param("SpecifiedK", "int", "2");
+    ModelFixture fixture;
+    ASSERT_TRUE(fixture.Build(settings, source).IsOK());
+    KNNSingleResponseModel& model = fixture.Model(0);
+    ASSERT_TRUE(model.BuildTreeForFold(model.Features(), -1).IsOK());
+    KNNPredictionFactory factory({model.Summary()}, nullptr, false);
+    const long inRowOrder = factory.ScoreCases(model, model.Rows(), kNoFold, 2).GetErrorCode();
+    EXPECT_EQ(inRowOrder, 200059);
+    factory.SetGiveUpAt(1.0);
+    EXPECT_EQ(factory.ScoreCases(model, model.Rows(), kNoFold, 2).GetErrorCode(), inRowOrder);
+    EXPECT_FALSE(factory.Abandoned());
+}
