@@ -96,6 +96,14 @@ inline SettingsDocument AutoK(const char* target, int minK, int maxK) {
     return d;
 }
 
+// Forward feature selection for `target` over the predictors x1, x2, x3 and c.
+inline SettingsDocument FeatureSelection(const char* target) {
+    SettingsDocument d;
+    d.Roles().Target(target).Predictor("x1").Predictor("x2").Predictor("x3").Predictor("c").Param(
+        "IsFeatureSelection", "bool", "true");
+    return d;
+}
+
 // Dictionary indices of the fields above.
 enum Field { kId = 0, kX1, kX2, kX3, kC, kY, kCls, kFocal, kFold, kLabel, kExtra };
 

@@ -41,6 +41,22 @@ std::unique_ptr<IVelAlgorithm> Create(const SettingsDocument& document,
     return std::unique_ptr<IVelAlgorithm>(factory.CreateVelAlgorithm(in));
 }
 
+// Builds `document` on the six cases and scores one record at `x1` without an identifier.
+std::vector<std::vector<double>> ScoreAfterBuild(const SettingsDocument& document, double x1) {
+    KNN_800::KNNFactory factory;
+    auto algorithm = Create(document, factory);
+    std::vector<std::vector<double>> result;
+    if (algorithm == nullptr) {
+        ADD_FAILURE() << factory.GetStatus().GetMessage();
+        return result;
+    }
+    VectorRecordSource source = SixCases();
+    EXPECT_TRUE(algorithm->Build(source).IsOK());
+    EXPECT_TRUE(
+        algorithm->Score(Record({M, x1, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
+    return result;
+}
+
 }  // namespace
 
 TEST(BuildAndScore, HandComputedClassification) {
@@ -82,7 +98,6 @@ TEST(BuildAndScore, HandComputedClassification) {
 }
 
 TEST(BuildAndScore, RegressionWithTwoTargetsSharesOneSearch) {
-    KNN_800::KNNFactory factory;
     SettingsDocument d;
     d.Roles()
         .Target("cls")
@@ -90,13 +105,7 @@ TEST(BuildAndScore, RegressionWithTwoTargetsSharesOneSearch) {
         .Predictor("x1")
         .Param("SpecifiedK", "int", "2")
         .Param("ComputePredValFunc", "string", "Median");
-    auto algorithm = Create(d, factory);
-    ASSERT_NE(algorithm, nullptr);
-    VectorRecordSource source = SixCases();
-    ASSERT_TRUE(algorithm->Build(source).IsOK());
-    std::vector<std::vector<double>> result;
-    ASSERT_TRUE(
-        algorithm->Score(Record({M, 8.4, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
+    const std::vector<std::vector<double>> result = ScoreAfterBuild(d, 8.4);
     ASSERT_EQ(result.size(), 2u);
     // Categorical first: ids 4, 5; then the continuous target: medians of 80 and (80, 90).
     EXPECT_EQ(result[0][0], 4);
@@ -107,16 +116,9 @@ TEST(BuildAndScore, RegressionWithTwoTargetsSharesOneSearch) {
 }
 
 TEST(BuildAndScore, NeighbourOnlyModel) {
-    KNN_800::KNNFactory factory;
     SettingsDocument d;
     d.Roles().Predictor("x1").Param("SpecifiedK", "int", "2");
-    auto algorithm = Create(d, factory);
-    ASSERT_NE(algorithm, nullptr);
-    VectorRecordSource source = SixCases();
-    ASSERT_TRUE(algorithm->Build(source).IsOK());
-    std::vector<std::vector<double>> result;
-    ASSERT_TRUE(
-        algorithm->Score(Record({M, 9.9, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
+    const std::vector<std::vector<double>> result = ScoreAfterBuild(d, 9.9);
     ASSERT_EQ(result.size(), 1u);
     ASSERT_EQ(result[0].size(), 6u);  // ids, distances, labels
     EXPECT_EQ(result[0][0], 6);

@@ -187,15 +187,8 @@ TEST(PmmlDocument, DataDictionaryInBothEncodings) {
 TEST(PmmlDocument, SettingsEchoAndMiningSchemaAfterSelection) {
     ScratchDir dir;
     ExportedModel e;
-    SettingsDocument d;
-    d.Roles()
-        .Target("cls")
-        .Predictor("x1")
-        .Predictor("x2")
-        .Predictor("x3")
-        .Predictor("c")
-        .Param("IsFeatureSelection", "bool", "true")
-        .Array("ForcedVariables", "string", {"x3"})
+    SettingsDocument d = FeatureSelection("cls");
+    d.Array("ForcedVariables", "string", {"x3"})
         .Param("NSpecifiedFeatures", "int", "1")
         .Param("IsFeatureWeight", "bool", "true")
         .Param("TempFileDir", "string", dir.Prefix());

@@ -17,6 +17,7 @@
 
 using KNN_800::test::CountdownChecker;
 using KNN_800::test::VectorRecordSource;
+using knn_test::FeatureSelection;
 using knn_test::ModelFixture;
 using knn_test::SettingsDocument;
 using namespace knn_test;
@@ -167,16 +168,8 @@ TEST(FeatureSelection, AutomaticStopRule) {
 TEST(FeatureSelection, ForcedVariablesHistoryAndTies) {
     ModelFixture fixture;
     VectorRecordSource source = RandomCases();
-    SettingsDocument d;
-    d.Roles()
-        .Target("cls")
-        .Predictor("x1")
-        .Predictor("x2")
-        .Predictor("x3")
-        .Predictor("c")
-        .Param("IsFeatureSelection", "bool", "true")
-        .Array("ForcedVariables", "string", {"c"})
-        .Param("NSpecifiedFeatures", "int", "2");
+    SettingsDocument d = FeatureSelection("cls");
+    d.Array("ForcedVariables", "string", {"c"}).Param("NSpecifiedFeatures", "int", "2");
     ASSERT_TRUE(fixture.Build(d, source).IsOK());
     const auto* selection = fixture.model->Selection()->GetFeatureSelection();
     ASSERT_NE(selection, nullptr);
@@ -206,15 +199,8 @@ TEST(FeatureSelection, WithoutCountOrAutomaticStopAddsTheDefaultNumber) {
 TEST(FeatureSelection, AutomaticSelectionEndsWithAStopRuleHistory) {
     ModelFixture fixture;
     VectorRecordSource source = RandomCases();
-    SettingsDocument d;
-    d.Roles()
-        .Target("y")
-        .Predictor("x1")
-        .Predictor("x2")
-        .Predictor("x3")
-        .Predictor("c")
-        .Param("IsFeatureSelection", "bool", "true")
-        .Param("IsAutoFeatureSelection", "bool", "true");
+    SettingsDocument d = FeatureSelection("y");
+    d.Param("IsAutoFeatureSelection", "bool", "true");
     ASSERT_TRUE(fixture.Build(d, source).IsOK());
     const auto* selection = fixture.model->Selection()->GetFeatureSelection();
     const std::vector<double>& history = selection->GetErrorHistories()[0];
