@@ -179,9 +179,8 @@ private:
     std::vector<double> featureMaxAbs;  // largest |value| of the built cases
     bool allContinuous = true;
     bool valuesAreSmall = false;  // built values and weights rule out overflow
-    double treeTolerance = 0.0;
-    bool unitWeights = false;  // every feature weight is 1   // RoundingTolerance for queries
-                               // inside the built values
+    double treeTolerance = 0.0;   // RoundingTolerance for queries inside the built values
+    bool unitWeights = false;     // every feature weight is 1
 
     // Feature values of the built cases, one row of entries.size() values per case, in the
     // order of caseIndex.
