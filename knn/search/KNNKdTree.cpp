@@ -21,9 +21,9 @@
 //    best from 1 to 16 features. The values are not copied into the image, so that a build
 //    on fresh memory touches as few new pages as it can.
 //  - per feature position: weight, axis factor, continuous flag, the tree's bounds.
-// `nodes`, `image`, `points` and the exchange scratch hold tens of bytes per case; they come from
-// LargeBufferAllocator (LargeBuffer.h), which lets a first build on fresh memory fault in huge
-// pages rather than 4 KB ones.
+// `nodes`, `image` and `points` hold tens of bytes per case; they come from LargeBufferAllocator
+// (LargeBuffer.h), which lets a first build on fresh memory fault in huge pages rather than 4 KB
+// ones. The partition passes need one bit per case of scratch (ExchangePartition.h).
 //
 // Build invariants. Cell bounds are kept in scaled units (value times axis factor) while
 // building and stored in data units in the nodes and in `bounds`. The categorical bounds of a
@@ -59,6 +59,7 @@
 #include "VelVarList.h"
 #include "knn/core/StatusCodes.h"
 #include "knn/data/IKNNVariable.h"
+#include "knn/search/ExchangePartition.h"
 #include "knn/settings/KNNSettings.h"
 
 namespace KNN_800 {
@@ -384,36 +385,6 @@ void KNNKdTree::SwapSlots(int a, int b) {
     }
 }
 
-// Two-pointer exchange pass over positions start ... end - 1: from the left find a position
-// that fails `passes`, from the right one that passes, exchange them, and go on inward until
-// the pointers cross. Returns how many positions pass (they now come first). Done in one scan
-// without data-dependent branches: the i-th failing position from the left meets the i-th
-// passing one from the right, and they are exchanged as long as the first lies left of the
-// second, which is exactly what the pointer loop does.
-template <class Passes>
-int KNNKdTree::ExchangePass(int start, int end, Passes passes) {
-    const size_t count = static_cast<size_t>(end - start);
-    if (exchangeLeft.size() < count) {
-        exchangeLeft.resize(count);
-        exchangeRight.resize(count);
-    }
-    int* failing = exchangeLeft.data();
-    int* passing = exchangeRight.data();  // in increasing order
-    int failed = 0;
-    int passed = 0;
-    for (int p = start; p < end; ++p) {
-        const bool ok = passes(p);
-        failing[failed] = p;
-        passing[passed] = p;
-        failed += ok ? 0 : 1;
-        passed += ok ? 1 : 0;
-    }
-    for (int i = 0; i < failed && i < passed && failing[i] < passing[passed - 1 - i]; ++i) {
-        SwapSlots(failing[i], passing[passed - 1 - i]);
-    }
-    return passed;
-}
-
 // Orders the positions start ... start + count - 1 by case index, descending.
 void KNNKdTree::SortEqualGroup(int start, int count) {
     if (count < 2) {
@@ -505,6 +476,7 @@ int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
 
     const size_t F = entries.size();
     const double* base = &points[static_cast<size_t>(start) * F];
+    const auto swap = [this](int a, int b) { SwapSlots(a, b); };
     double maxSpread = -std::numeric_limits<double>::infinity();
     for (size_t j = 0; j < F; ++j) {
         const size_t s = static_cast<size_t>(featureSlot[j]);
@@ -561,9 +533,11 @@ int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
         // Three groups: scaled value below, equal to and above the cut.
         const int end = start + count;
         const auto value = [&](int p) { return f * points[static_cast<size_t>(p) * F + j]; };
-        const int br1 = ExchangePass(start, end, [&](int p) { return value(p) < cut; });
+        const int br1 = ExchangePartition(
+            start, end, [&](int p) { return value(p) < cut; }, swap, exchangeBits);
         const int br2 =
-            br1 + ExchangePass(start + br1, end, [&](int p) { return value(p) <= cut; });
+            br1 + ExchangePartition(
+                      start + br1, end, [&](int p) { return value(p) <= cut; }, swap, exchangeBits);
         SortEqualGroup(start + br1, br2 - br1);
 
         const int half = count / 2;
@@ -638,7 +612,7 @@ int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
     const auto differs = [&](int p) {
         return std::fabs(points[static_cast<size_t>(p) * F + j] - u) > kTiny;
     };
-    const int lowCount = ExchangePass(start, end, differs);
+    const int lowCount = ExchangePartition(start, end, differs, swap, exchangeBits);
     if (lowCount < 1 || lowCount >= count) {
         return makeLeaf();
     }

@@ -115,8 +115,6 @@ private:
     bool CellIsFlat() const;
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
-    template <class Passes>
-    int ExchangePass(int start, int end, Passes passes);
     void SortEqualGroup(int start, int count);
     void EmitBlock(int n, int start, int count);
     std::pair<int, int> EmitBlockSplits(int n);
@@ -192,8 +190,7 @@ private:
     std::vector<int> categoryTally;
     std::vector<std::pair<int, int>> sortKeys;
     std::vector<double> sortRows;
-    kdtree_memory::LargeBuffer<int> exchangeLeft;
-    kdtree_memory::LargeBuffer<int> exchangeRight;
+    std::vector<uint64_t> exchangeBits;  // outcomes of a partition pass, one bit per case
     int maxDepth = 0;
 
     // Search scratch.
