@@ -3,20 +3,14 @@
 // case is searched once with itself excluded, K = 10 (nanoflann: K + 1, then the case itself
 // is dropped). Prints one table row per configuration with the ratio ours / peer.
 //
-//   kdtree_bench [--quick] [--full] [--cold] [--repeat R] [--only N,d] [--side ours|peer]
+//   kdtree_bench [--quick] [--full] [--repeat R] [--only N,d] [--side ours|peer]
 //
-// Builds: the first one (a new tree on memory the process has not used) and the fastest of at
+// Builds: the first one (a new tree, whose buffers are allocated anew) and the fastest of at
 // least one more ("rebuild"; ours clears and rebuilds the same tree, as feature selection
-// does). Before each side's first build the same amount of memory is touched and released, so
-// that both sides start from a machine that has that memory at hand; --cold leaves this out,
-// and a first build then also pays for whatever memory the machine's host has to supply anew
-// (see first_touch.cpp), which depends on the machine's recent history and on which side grows
-// the process first. --repeat runs every search R times and keeps the fastest. --quick divides
-// every N by 10. For 16 features every 10th case is searched and the time multiplied by 10
-// (marked *) unless --full is given. --only runs one size (0 for "any"); --side runs only one
-// of the two searchers (for profiling).
-#include <sys/mman.h>
-
+// does). --repeat runs every search R times and keeps the fastest. --quick divides every N by
+// 10. For 16 features every 10th case is searched and the time multiplied by 10 (marked *)
+// unless --full is given. --only runs one size (0 for "any"); --side runs only one of the two
+// searchers (for profiling).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -43,28 +37,6 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
-
-// Touches `bytes` of fresh memory, one write per 4 KB page, and gives it back: the pages stay
-// with the machine, and the next allocations of the process are served from them.
-void WarmMemory(size_t bytes) {
-    void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) {
-        return;
-    }
-    madvise(block, bytes, MADV_HUGEPAGE);
-    for (size_t i = 0; i < bytes; i += 4096) {
-        static_cast<volatile char*>(block)[i] = 1;
-    }
-    munmap(block, bytes);
-}
-
-// What a side may need for a tree over n cases with d features, with room to spare: both
-// sides' structures stay well below it.
-size_t WarmBytes(int n, int d) {
-    return static_cast<size_t>(n) * (16 * static_cast<size_t>(d) + 256);
-}
-
-bool warm = true;  // cleared by --cold
 
 // Row-major points, n x d.
 struct Points {
@@ -177,9 +149,6 @@ Timing RunOurs(const Points& points, int K, int repeat, int stride, std::vector<
     }
     KNN_800::KNNKdTree tree(&preparation);
     Timing t;
-    if (warm) {
-        WarmMemory(WarmBytes(points.n, points.d));
-    }
     for (int b = 0; b < Builds(repeat); ++b) {
         const Clock::time_point start = Clock::now();
         tree.Clear();
@@ -208,9 +177,6 @@ Timing RunPeer(const Points& points, int K, int repeat, int stride, std::vector<
     using Index = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, Points>,
                                                       Points, -1, uint32_t>;
     Timing t;
-    if (warm) {
-        WarmMemory(WarmBytes(points.n, points.d));
-    }
     for (int b = 0; b < Builds(repeat); ++b) {
         const Clock::time_point start = Clock::now();
         Index index(points.d, points, nanoflann::KDTreeSingleIndexAdaptorParams(10));
@@ -265,8 +231,6 @@ int main(int argc, char** argv) {
             quick = true;
         } else if (std::strcmp(argv[a], "--full") == 0) {
             full = true;
-        } else if (std::strcmp(argv[a], "--cold") == 0) {
-            warm = false;
         } else if (std::strcmp(argv[a], "--repeat") == 0 && a + 1 < argc) {
             repeat = std::max(1, std::atoi(argv[++a]));
         } else if (std::strcmp(argv[a], "--only") == 0 && a + 1 < argc) {
@@ -277,7 +241,7 @@ int main(int argc, char** argv) {
             runPeer = std::strcmp(argv[a], "peer") == 0;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--quick] [--full] [--cold] [--repeat R] [--only N,d] [--side "
+                         "usage: %s [--quick] [--full] [--repeat R] [--only N,d] [--side "
                          "ours|peer]\n",
                          argv[0]);
             return 2;

@@ -28,6 +28,12 @@ namespace {
 
 using Hit = std::pair<double, int>;  // (distance, row)
 
+// The built cases' rows in leaf order.
+std::vector<int> BuiltOrder(const KNNKdTree& tree) {
+    const auto rows = tree.CaseIndices();
+    return {rows.begin(), rows.end()};
+}
+
 // Prepared data over in-memory rows; categories[c] is 0 for a continuous column.
 class Table {
 public:
@@ -330,7 +336,7 @@ TEST(KdTreeBuild, SlidingMidpointAndEqualCasesOnTheCut) {
     Table table({{0, 0}, {5, 1}, {5, 2}, {5, 3}, {10, 4}}, {0, 0}, 0, 1);
     KNNKdTree tree(table.preparation.get());
     ASSERT_TRUE(tree.Build({0}, -1, nullptr).IsOK());
-    EXPECT_EQ(tree.CaseIndices(), (std::vector<int>{0, 3, 2, 1, 4}));
+    EXPECT_EQ(BuiltOrder(tree), (std::vector<int>{0, 3, 2, 1, 4}));
     const KNNKdTree::NodeView root = tree.Node(0);
     EXPECT_FALSE(root.leaf);
     EXPECT_EQ(root.column, 0);
@@ -405,7 +411,7 @@ TEST(KdTreeBuild, CategoricalOnlyNodesSplitOneCategoryFromTheRest) {
     const KNNKdTree::NodeView rest = tree.Node(root.low);
     EXPECT_EQ(rest.cut, 0.0);
     EXPECT_EQ(tree.Node(rest.low).cases, (std::vector<int>{3, 1, 2}));
-    EXPECT_EQ(tree.CaseIndices(), (std::vector<int>{3, 1, 2, 0, 4, 5, 6, 7}));
+    EXPECT_EQ(BuiltOrder(tree), (std::vector<int>{3, 1, 2, 0, 4, 5, 6, 7}));
 
     // A mismatch costs 2 * w, unsquared, under both metrics.
     const std::vector<Hit> hits = TreeSearch(tree, {0, -1}, 2, true);
@@ -426,7 +432,7 @@ TEST(KdTreeBuild, FoldLeftOutAlsoInColumnZeroAndWeightsKeptAcrossBuilds) {
             expected.push_back(i);
         }
     }
-    std::vector<int> built = tree.CaseIndices();
+    std::vector<int> built = BuiltOrder(tree);
     std::sort(built.begin(), built.end());
     EXPECT_EQ(built, expected);
     for (const Hit& hit : TreeSearch(tree, rows[5], 59, true)) {

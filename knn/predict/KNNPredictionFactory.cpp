@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 
 #include "knn/core/StatusCodes.h"
 #include "knn/model/KNNSingleResponseModel.h"
@@ -124,7 +125,7 @@ VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNSingleResponseModel& model,
                                                  bool& settled) {
     KNNKdTree& tree = *model.Tree();
     KNNPredictionSummary& summary = *summaries.front();
-    const std::vector<int>& order = tree.CaseIndices();
+    const std::span<const int> order = tree.CaseIndices();
     const size_t n = rows.size();
     terms.resize(n);
     // The partial sum below adds the contributions in another order than the final one; each

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -65,7 +66,7 @@ public:
     int BucketSize() const { return bucketSize; }
     int VariableCount() const { return variableCount; }
     // Row indices of the built cases, in leaf order.
-    const std::vector<int>& CaseIndices() const { return caseIndex; }
+    std::span<const int> CaseIndices() const { return {caseIndex.data(), caseIndex.size()}; }
     // Per column (high, low) range of the built cases in data units.
     const std::vector<std::pair<double, double>>& Bounds() const { return bounds; }
     const std::vector<double>& Weights() const { return weights; }
@@ -146,7 +147,8 @@ private:
     int caseCount = 0;
     int bucketSize = 1;
     int variableCount = 0;
-    std::vector<int> caseIndex;  // row indices, reordered by the build into leaf order
+    kdtree_memory::LargeBuffer<int>
+        caseIndex;  // row indices, reordered by the build into leaf order
     kdtree_memory::LargeBuffer<FlatNode> nodes;
     bool built = false;              // a build succeeded since the last Clear
     bool nodesBuilt = false;         // `nodes` holds the whole tree
