@@ -1,5 +1,12 @@
 #include "knn/search/LargeBuffer.h"
 
+#include <cstdint>
+#include <iterator>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -9,21 +16,123 @@ namespace KNN_800 {
 namespace kdtree_memory {
 
 namespace {
+
 constexpr size_t kHugePage = size_t{2} << 20;
+
+size_t Rounded(size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
-void* AllocateLarge(size_t bytes) {
-    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void* block = ::operator new (rounded, std::align_val_t{kHugePage});
+// Blocks given back, kept for the next request of the same size. Never destroyed, so that a
+// tree freed during the process's exit still finds it.
+struct KeptBlocks {
+    std::mutex mutex;
+    std::vector<std::pair<void*, size_t>> blocks;  // oldest first
+    size_t bytes = 0;
+};
+
+KeptBlocks& Kept() {
+    static KeptBlocks* kept = new KeptBlocks;
+    return *kept;
+}
+
+void* MapBlock(size_t bytes) {
+#if defined(__linux__)
+    // Map one huge page more than needed and trim both ends, which leaves a block on a 2 MB
+    // boundary.
+    const size_t mapped = bytes + kHugePage;
+    void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    char* const start = static_cast<char*>(raw);
+    const uintptr_t address = reinterpret_cast<uintptr_t>(start);
+    char* const block = start + (kHugePage - address % kHugePage) % kHugePage;
+    if (block > start) {
+        munmap(start, static_cast<size_t>(block - start));
+    }
+    char* const end = block + bytes;
+    if (end < start + mapped) {
+        munmap(end, static_cast<size_t>(start + mapped - end));
+    }
 #if defined(MADV_HUGEPAGE)
-    // Advice only: where the kernel has no huge page at hand, the buffer gets small pages.
-    madvise(block, rounded, MADV_HUGEPAGE);
+    // Advice only: where the kernel has no huge page at hand, the block gets small pages.
+    madvise(block, bytes, MADV_HUGEPAGE);
 #endif
     return block;
+#else
+    return ::operator new (bytes, std::align_val_t{kHugePage});
+#endif
 }
 
-void FreeLarge(void* block) {
+void UnmapBlock(void* block, size_t bytes) {
+#if defined(__linux__)
+    munmap(block, bytes);
+#else
+    (void)bytes;
     ::operator delete (block, std::align_val_t{kHugePage});
+#endif
+}
+
+}  // namespace
+
+void* AllocateLarge(size_t bytes) {
+    const size_t rounded = Rounded(bytes);
+    {
+        KeptBlocks& kept = Kept();
+        const std::lock_guard<std::mutex> lock(kept.mutex);
+        for (auto it = kept.blocks.rbegin(); it != kept.blocks.rend(); ++it) {
+            if (it->second == rounded) {
+                void* block = it->first;
+                kept.bytes -= rounded;
+                kept.blocks.erase(std::next(it).base());
+                return block;
+            }
+        }
+    }
+    return MapBlock(rounded);
+}
+
+void FreeLarge(void* block, size_t bytes) {
+    const size_t rounded = Rounded(bytes);
+    if (rounded > kKeptBytes) {
+        UnmapBlock(block, rounded);
+        return;
+    }
+    std::vector<std::pair<void*, size_t>> released;
+    {
+        KeptBlocks& kept = Kept();
+        const std::lock_guard<std::mutex> lock(kept.mutex);
+        kept.blocks.emplace_back(block, rounded);
+        kept.bytes += rounded;
+        while (kept.bytes > kKeptBytes) {
+            released.push_back(kept.blocks.front());
+            kept.bytes -= kept.blocks.front().second;
+            kept.blocks.erase(kept.blocks.begin());
+        }
+    }
+    for (const auto& [oldest, size] : released) {
+        UnmapBlock(oldest, size);
+    }
+}
+
+size_t KeptBytes() {
+    KeptBlocks& kept = Kept();
+    const std::lock_guard<std::mutex> lock(kept.mutex);
+    return kept.bytes;
+}
+
+void ReleaseKept() {
+    std::vector<std::pair<void*, size_t>> released;
+    {
+        KeptBlocks& kept = Kept();
+        const std::lock_guard<std::mutex> lock(kept.mutex);
+        released.swap(kept.blocks);
+        kept.bytes = 0;
+    }
+    for (const auto& [block, size] : released) {
+        UnmapBlock(block, size);
+    }
 }
 
 }  // namespace kdtree_memory
