@@ -200,55 +200,52 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
     }
     caseCount = static_cast<int>(caseIndex.size());
 
-    // Feature values in case order.
+    // Feature values in case order, in one pass with the largest magnitude per feature and the
+    // root cell: the range of the scaled values (categorical features get (factor, 0) when
+    // the column varies, below; the same column twice takes its first feature's range).
     points.resize(static_cast<size_t>(caseCount) * F);
+    featureMaxAbs.assign(F, 0.0);
+    cellHigh.assign(F, 0.0);
+    cellLow.assign(F, 0.0);
     for (int p = 0; p < caseCount; ++p) {
         const double* row = table[static_cast<size_t>(caseIndex[static_cast<size_t>(p)])];
         double* out = &points[static_cast<size_t>(p) * F];
         for (size_t j = 0; j < F; ++j) {
-            out[j] = row[entries[j].column];
+            const double v = row[entries[j].column];
+            out[j] = v;
+            const double magnitude = std::fabs(v);
+            if (!(magnitude <= featureMaxAbs[j])) {
+                featureMaxAbs[j] = magnitude;
+            }
+            const double scaled = featureFactor[j] * v;
+            if (p == 0) {
+                cellHigh[j] = scaled;
+                cellLow[j] = scaled;
+            }
+            if (scaled > cellHigh[j]) {
+                cellHigh[j] = scaled;
+            }
+            if (scaled < cellLow[j]) {
+                cellLow[j] = scaled;
+            }
         }
     }
-
-    // Root cell: range of the scaled values; categorical (factor, 0) when the column varies.
-    cellHigh.assign(F, 0.0);
-    cellLow.assign(F, 0.0);
     for (size_t j = 0; j < F; ++j) {
-        if (featureSlot[j] != static_cast<int>(j) || !featureContinuous[j] || caseCount == 0) {
-            continue;
+        if (featureSlot[j] != static_cast<int>(j) || !featureContinuous[j]) {
+            cellHigh[j] = 0.0;
+            cellLow[j] = 0.0;
         }
-        const double f = featureFactor[j];
-        double high = f * points[j];
-        double low = high;
-        for (int p = 1; p < caseCount; ++p) {
-            const double v = f * points[static_cast<size_t>(p) * F + j];
-            if (v > high) {
-                high = v;
-            }
-            if (v < low) {
-                low = v;
-            }
-        }
-        cellHigh[j] = high;
-        cellLow[j] = low;
     }
     CategoricalBounds(0, caseCount);
     for (size_t j = 0; j < F; ++j) {
         bounds[static_cast<size_t>(entries[j].column)] = {cellHigh[j], cellLow[j]};
     }
 
-    featureMaxAbs.assign(F, 0.0);
     valuesAreSmall = true;
     for (size_t j = 0; j < F; ++j) {
         const double w = featureWeight[j];
         if (!(w >= 0.0 && w <= kSmallWeight)) {
             valuesAreSmall = false;
-        }
-    }
-    for (size_t i = 0; i < points.size(); ++i) {
-        const double magnitude = std::fabs(points[i]);
-        if (!(magnitude <= featureMaxAbs[i % F])) {
-            featureMaxAbs[i % F] = magnitude;
         }
     }
     for (size_t j = 0; j < F; ++j) {
