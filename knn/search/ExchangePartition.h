@@ -25,6 +25,26 @@ int ExchangePartition(int start, int end, Passes passes, Exchange exchange,
     if (count <= 0) {
         return 0;
     }
+    if (count <= 64) {
+        // One word: the common case deep in the tree, without the word bookkeeping below.
+        uint64_t word = 0;
+        int passed = 0;
+        for (int i = 0; i < count; ++i) {
+            const int ok = passes(start + i) ? 1 : 0;
+            word |= static_cast<uint64_t>(ok) << i;
+            passed += ok;
+        }
+        const uint64_t low = passed >= 64 ? ~uint64_t{0} : (uint64_t{1} << passed) - 1;
+        uint64_t failing = ~word & low;
+        uint64_t passing = word & ~low;
+        while (failing != 0) {
+            const int bit = 63 - __builtin_clzll(passing);
+            exchange(start + __builtin_ctzll(failing), start + bit);
+            failing &= failing - 1;
+            passing &= ~(uint64_t{1} << bit);
+        }
+        return passed;
+    }
     const size_t words = (static_cast<size_t>(count) + 63) / 64;
     if (scratch.size() < words) {
         scratch.resize(words);
