@@ -5,7 +5,7 @@
 //
 //   kdtree_bench [--quick] [--full] [--repeat R] [--only N,d] [--side ours|peer]
 //
-// Builds: the first one (a new tree, whose buffers are allocated anew) and the fastest of at
+// Builds: the first one (a new tree, on buffers new to it) and the fastest of at
 // least one more ("rebuild"; ours clears and rebuilds the same tree, as feature selection
 // does). --repeat runs every search R times and keeps the fastest. --quick divides every N by
 // 10. For 16 features every 10th case is searched and the time multiplied by 10 (marked *)
