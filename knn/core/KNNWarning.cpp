@@ -3,9 +3,9 @@
 namespace KNN_800 {
 
 KNNWarning& KNNWarning::Instance() {
-    // Never destroyed while the library is loaded, so no caller can see it die.
-    static KNNWarning* instance = new KNNWarning();
-    return *instance;
+    // Destroyed when the library is unloaded (or the process ends), after its last caller.
+    static KNNWarning instance;
+    return instance;
 }
 
 void KNNWarning::AddUnique(const VelCommon_940::VelStatus& status) {

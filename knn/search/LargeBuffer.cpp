@@ -23,17 +23,29 @@ size_t Rounded(size_t bytes) {
     return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
-// Blocks given back, kept for the next request of the same size. Never destroyed, so that a
-// tree freed during the process's exit still finds it.
+void UnmapBlock(void* block, size_t bytes);
+
+// Set once the kept blocks are gone, when the library is unloaded or the process ends; a
+// buffer freed after that (by an object the host destroys later) is given back at once.
+bool keptGone = false;
+
+// Blocks given back, kept for the next request of the same size. Destroying the list gives
+// them back to the system, so that unloading the library leaves nothing behind.
 struct KeptBlocks {
+    ~KeptBlocks() {
+        for (const auto& [block, size] : blocks) {
+            UnmapBlock(block, size);
+        }
+        keptGone = true;
+    }
     std::mutex mutex;
     std::vector<std::pair<void*, size_t>> blocks;  // oldest first
     size_t bytes = 0;
 };
 
-KeptBlocks& Kept() {
-    static KeptBlocks* kept = new KeptBlocks;
-    return *kept;
+KeptBlocks* Kept() {
+    static KeptBlocks kept;
+    return keptGone ? nullptr : &kept;
 }
 
 void* MapBlock(size_t bytes) {
@@ -78,14 +90,13 @@ void UnmapBlock(void* block, size_t bytes) {
 
 void* AllocateLarge(size_t bytes) {
     const size_t rounded = Rounded(bytes);
-    {
-        KeptBlocks& kept = Kept();
-        const std::lock_guard<std::mutex> lock(kept.mutex);
-        for (auto it = kept.blocks.rbegin(); it != kept.blocks.rend(); ++it) {
+    if (KeptBlocks* kept = Kept()) {
+        const std::lock_guard<std::mutex> lock(kept->mutex);
+        for (auto it = kept->blocks.rbegin(); it != kept->blocks.rend(); ++it) {
             if (it->second == rounded) {
                 void* block = it->first;
-                kept.bytes -= rounded;
-                kept.blocks.erase(std::next(it).base());
+                kept->bytes -= rounded;
+                kept->blocks.erase(std::next(it).base());
                 return block;
             }
         }
@@ -95,20 +106,20 @@ void* AllocateLarge(size_t bytes) {
 
 void FreeLarge(void* block, size_t bytes) {
     const size_t rounded = Rounded(bytes);
-    if (rounded > kKeptBytes) {
+    KeptBlocks* kept = Kept();
+    if (rounded > kKeptBytes || kept == nullptr) {
         UnmapBlock(block, rounded);
         return;
     }
     std::vector<std::pair<void*, size_t>> released;
     {
-        KeptBlocks& kept = Kept();
-        const std::lock_guard<std::mutex> lock(kept.mutex);
-        kept.blocks.emplace_back(block, rounded);
-        kept.bytes += rounded;
-        while (kept.bytes > kKeptBytes) {
-            released.push_back(kept.blocks.front());
-            kept.bytes -= kept.blocks.front().second;
-            kept.blocks.erase(kept.blocks.begin());
+        const std::lock_guard<std::mutex> lock(kept->mutex);
+        kept->blocks.emplace_back(block, rounded);
+        kept->bytes += rounded;
+        while (kept->bytes > kKeptBytes) {
+            released.push_back(kept->blocks.front());
+            kept->bytes -= kept->blocks.front().second;
+            kept->blocks.erase(kept->blocks.begin());
         }
     }
     for (const auto& [oldest, size] : released) {
@@ -117,18 +128,24 @@ void FreeLarge(void* block, size_t bytes) {
 }
 
 size_t KeptBytes() {
-    KeptBlocks& kept = Kept();
-    const std::lock_guard<std::mutex> lock(kept.mutex);
-    return kept.bytes;
+    KeptBlocks* kept = Kept();
+    if (kept == nullptr) {
+        return 0;
+    }
+    const std::lock_guard<std::mutex> lock(kept->mutex);
+    return kept->bytes;
 }
 
 void ReleaseKept() {
+    KeptBlocks* kept = Kept();
+    if (kept == nullptr) {
+        return;
+    }
     std::vector<std::pair<void*, size_t>> released;
     {
-        KeptBlocks& kept = Kept();
-        const std::lock_guard<std::mutex> lock(kept.mutex);
-        released.swap(kept.blocks);
-        kept.bytes = 0;
+        const std::lock_guard<std::mutex> lock(kept->mutex);
+        released.swap(kept->blocks);
+        kept->bytes = 0;
     }
     for (const auto& [block, size] : released) {
         UnmapBlock(block, size);

@@ -15,11 +15,11 @@ namespace kdtree_memory {
 // to whole 2 MB pages and the kernel is asked to back it with huge pages, so that the first build
 // on fresh memory takes one page fault per 2 MB instead of one per 4 KB (on a virtual machine a
 // small-page fault can cost as much as 10 microseconds, or 2.5 ms per MB, against well under a
-// millisecond for a huge page). A block given back is kept, up to kKeptBytes in all, for the
-// next request of the same rounded size: a new tree over data of the same shape (another fold,
-// another model) then reuses memory that is already backed instead of faulting in fresh pages,
-// as the ordinary heap does for small blocks. Elements are default-initialised: a buffer that is
-// resized and then fully overwritten is not cleared first.
+// millisecond for a huge page). A block given back is kept, up to kKeptBytes in all and until
+// the library is unloaded, for the next request of the same rounded size: a new tree over data
+// of the same shape (another model) then reuses memory that is already backed instead of
+// faulting in fresh pages, as the ordinary heap does for small blocks. Elements are
+// default-initialised: a buffer that is resized and then fully overwritten is not cleared first.
 constexpr size_t kLargeBytes = size_t{1} << 20;
 constexpr size_t kKeptBytes = size_t{64} << 20;
 void* AllocateLarge(size_t bytes);
