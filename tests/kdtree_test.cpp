@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -563,6 +564,39 @@ TEST(KdTreeSearch, TieHeavyMixedDataFollowsTheTraversalOrder) {
                             ASSERT_EQ(hits[h].first, all[h].first);
                         }
                     }
+                }
+            }
+        }
+    }
+}
+
+// Integer coordinates on a grid give many equal distances inside blocks, so the block search
+// often has to put several candidates in descent order, worked out from the block's stored
+// splits; every such order must be the node-by-node walk's.
+TEST(KdTreeSearch, GridDataFollowTheTraversalOrderInsideBlocks) {
+    std::mt19937 random(5);
+    for (int features : {1, 2, 3}) {
+        std::vector<std::vector<double>> rows;
+        for (int i = 0; i < 700; ++i) {
+            std::vector<double> row;
+            for (int f = 0; f < features; ++f) {
+                row.push_back(static_cast<double>(random() % (f == 0 ? 40 : 9)));
+            }
+            row.push_back(i);
+            rows.push_back(row);
+        }
+        std::vector<int> kinds(static_cast<size_t>(features) + 1, 0);
+        std::vector<int> used(static_cast<size_t>(features));
+        std::iota(used.begin(), used.end(), 0);
+        for (int metric : {0, 1}) {
+            Table table(rows, kinds, metric, features);
+            KNNKdTree tree(table.preparation.get());
+            ASSERT_TRUE(tree.Build(used, -1, nullptr).IsOK());
+            RecursiveSearch recursive(tree, table, used);
+            for (size_t i = 0; i < rows.size(); i += 3) {
+                for (int K : {2, 6, 15}) {
+                    ASSERT_EQ(TreeSearch(tree, rows[i], K, false), recursive.Run(rows[i], K, false))
+                        << features << " features, case " << i << ", K " << K;
                 }
             }
         }

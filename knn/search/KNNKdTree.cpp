@@ -314,32 +314,6 @@ T FromSlot(const double* slot) {
 
 }  // namespace
 
-// Appends the block whose root is node n, over case slots start ... start + count - 1.
-void KNNKdTree::EmitBlock(int n, int start, int count) {
-    image.push_back(AsSlot(NodeHead{~(count | kBlockLeaf), start}));
-    EmitBlockSplits(n);
-}
-
-// Appends the splits of the subtree at n in depth-first order; returns how many splits and how
-// many cases it has.
-std::pair<int, int> KNNKdTree::EmitBlockSplits(int n) {
-    const FlatNode& node = nodes[static_cast<size_t>(n)];
-    if (node.info < 0) {
-        return {0, ~node.info};
-    }
-    const size_t self = image.size();
-    const size_t low = static_cast<size_t>(n) + 1;
-    const size_t high = static_cast<size_t>(node.ref);
-    image.push_back(node.cut);
-    image.push_back(0.0);
-    const std::pair<int, int> lowPart = EmitBlockSplits(static_cast<int>(low));
-    image[self + 1] = AsSlot(BlockSplit{node.info, static_cast<uint8_t>(lowPart.second),
-                                        static_cast<uint8_t>(lowPart.first), nodes[low].info >= 0,
-                                        nodes[high].info >= 0});
-    const std::pair<int, int> highPart = EmitBlockSplits(node.ref);
-    return {1 + lowPart.first + highPart.first, lowPart.second + highPart.second};
-}
-
 bool KNNKdTree::CellIsFlat() const {
     for (size_t j = 0; j < entries.size(); ++j) {
         const size_t s = static_cast<size_t>(featureSlot[j]);
@@ -436,28 +410,39 @@ int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
         }
         return self;
     };
-    // Writes the split just pushed and its children, into `nodes` and into the image.
-    const auto makeSplit = [&](auto&& buildLow, auto&& buildHigh) {
+    // Writes the split just pushed and its children (lowCount cases low), into `nodes` and into
+    // the image: above the blocks as a split node, inside a block as a block split, the
+    // block's root first writing the block's head.
+    const auto makeSplit = [&](int lowCount, auto&& buildLow, auto&& buildHigh) {
         const FlatNode split = nodes.back();
         const bool blockRoot = !inBlock && count <= kMaxBlockCases;
         const bool below = inBlock || blockRoot;
-        size_t imageSelf = 0;
-        if (!below) {
-            imageSelf = image.size();
+        if (blockRoot) {
+            image.push_back(AsSlot(NodeHead{~(count | kBlockLeaf), start}));
+        }
+        const size_t imageSelf = image.size();
+        if (below) {
+            image.push_back(split.cut);
+            image.push_back(0.0);
+        } else {
             image.push_back(0.0);
             image.push_back(split.cut);
             image.push_back(split.highBound);
             image.push_back(split.lowBound);
         }
         buildLow(below);
-        const int imageHigh = static_cast<int>(image.size());
+        const size_t imageHigh = image.size();
         const int high = buildHigh(below);
         nodes[static_cast<size_t>(self)].ref = high;
-        if (!below) {
-            image[imageSelf] = AsSlot(NodeHead{split.info, imageHigh});
-        }
-        if (blockRoot) {
-            EmitBlock(self, start, count);
+        if (below) {
+            // Each split inside a block takes two slots; a child that is a leaf takes none.
+            const size_t lowSplits = (imageHigh - imageSelf - 2) / 2;
+            const size_t highSplits = (image.size() - imageHigh) / 2;
+            image[imageSelf + 1] =
+                AsSlot(BlockSplit{split.info, static_cast<uint8_t>(lowCount),
+                                  static_cast<uint8_t>(lowSplits), lowSplits > 0, highSplits > 0});
+        } else {
+            image[imageSelf] = AsSlot(NodeHead{split.info, static_cast<int32_t>(imageHigh)});
         }
         return self;
     };
@@ -554,6 +539,7 @@ int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
         const double savedHigh = cellHigh[s];
         const double savedLow = cellLow[s];
         return makeSplit(
+            lowCount,
             [&](bool below) {
                 cellHigh[s] = cut;
                 BuildNode(start, lowCount, depth + 1, below);
@@ -616,10 +602,11 @@ int KNNKdTree::BuildCell(int start, int count, int depth, bool inBlock) {
     const size_t s = static_cast<size_t>(featureSlot[j]);
     nodes.push_back(
         FlatNode{u / 1.0, cellHigh[s] / 1.0, cellLow[s] / 1.0, 0, best | kCategoricalSplit});
-    return makeSplit([&](bool below) { BuildNode(start, lowCount, depth + 1, below); },
-                     [&](bool below) {
-                         return BuildNode(start + lowCount, count - lowCount, depth + 1, below);
-                     });
+    return makeSplit(
+        lowCount, [&](bool below) { BuildNode(start, lowCount, depth + 1, below); },
+        [&](bool below) {
+            return BuildNode(start + lowCount, count - lowCount, depth + 1, below);
+        });
 }
 
 // Repeats the last build with the node records kept; the build is deterministic, so the tree

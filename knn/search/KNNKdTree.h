@@ -117,8 +117,6 @@ private:
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
     void SortEqualGroup(int start, int count);
-    void EmitBlock(int n, int start, int count);
-    std::pair<int, int> EmitBlockSplits(int n);
     bool QueryIsSafe(bool& inside) const;
     double RoundingTolerance(bool forQuery) const;
     template <class Metric, int Features>
