@@ -8,6 +8,23 @@
 
 namespace KNN_800 {
 
+namespace exchange_detail {
+
+// The outcomes of `passes` at positions first ... last - 1 (at most 64) as bits from bit 0;
+// the passing positions are added to `passed`.
+template <class Passes>
+uint64_t OutcomeWord(int first, int last, Passes& passes, int& passed) {
+    uint64_t word = 0;
+    for (int p = first; p < last; ++p) {
+        const int ok = passes(p) ? 1 : 0;
+        word |= static_cast<uint64_t>(ok) << (p - first);
+        passed += ok;
+    }
+    return word;
+}
+
+}  // namespace exchange_detail
+
 // Two-pointer exchange over positions start ... end - 1: from the left find a position that
 // fails `passes`, from the right one that passes, `exchange` them, and go on inward until the
 // pointers cross. Returns how many positions pass (they then come first).
@@ -27,13 +44,8 @@ int ExchangePartition(int start, int end, Passes passes, Exchange exchange,
     }
     if (count <= 64) {
         // One word: the common case deep in the tree, without the word bookkeeping below.
-        uint64_t word = 0;
         int passed = 0;
-        for (int i = 0; i < count; ++i) {
-            const int ok = passes(start + i) ? 1 : 0;
-            word |= static_cast<uint64_t>(ok) << i;
-            passed += ok;
-        }
+        const uint64_t word = exchange_detail::OutcomeWord(start, end, passes, passed);
         const uint64_t low = passed >= 64 ? ~uint64_t{0} : (uint64_t{1} << passed) - 1;
         uint64_t failing = ~word & low;
         uint64_t passing = word & ~low;
@@ -53,14 +65,7 @@ int ExchangePartition(int start, int end, Passes passes, Exchange exchange,
     int passed = 0;
     for (size_t w = 0; w < words; ++w) {
         const int first = start + static_cast<int>(w * 64);
-        const int last = std::min(end, first + 64);
-        uint64_t word = 0;
-        for (int p = first; p < last; ++p) {
-            const int ok = passes(p) ? 1 : 0;
-            word |= static_cast<uint64_t>(ok) << (p - first);
-            passed += ok;
-        }
-        bits[w] = word;
+        bits[w] = exchange_detail::OutcomeWord(first, std::min(end, first + 64), passes, passed);
     }
 
     // Bits of word w that lie below the boundary start + passed.
