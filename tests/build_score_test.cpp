@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "ModelFixture.h"
 #include "SettingsDocument.h"
 #include "TestSources.h"
 #include "VelMV.h"
@@ -188,4 +189,52 @@ TEST(BuildAndScore, ValidationCapsKWithAWarning) {
     std::vector<std::vector<double>> result;
     ASSERT_TRUE(algorithm->Score(Record({M, 5, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result).IsOK());
     EXPECT_EQ(result[0].size(), 5u + 5u + 2u + 5u + 5u);
+}
+
+TEST(BuildAndScore, OwnKOfEachTargetFromOneSharedSearch) {
+    // Two targets share one tree, searched with the larger K (3); the classification target
+    // uses K = 2.
+    SettingsDocument d;
+    d.Roles().Target("cls").Target("y").Predictor("x1").Param("SpecifiedK", "int", "3");
+    knn_test::ModelFixture fixture;
+    VectorRecordSource source = SixCases();
+    ASSERT_TRUE(fixture.Build(d, source).IsOK());
+    ASSERT_TRUE(fixture.model->SharedTree());
+    fixture.Model(0).SetK(2);
+
+    // x1 = 4.9: nearest 3 (class 0, y 30), then 4 (class 1, y 80), then 2 (class 0, y 20).
+    const Record query({M, 4.9, 0, 0.5, 0, 0, 0, 1, 0, 0});
+    std::vector<std::vector<double>> shared;
+    ASSERT_TRUE(fixture.model->ScoreRecord(query, shared).IsOK());
+    std::vector<std::vector<double>> own;
+    ASSERT_TRUE(fixture.model->ScoreRecord(query, own, true).IsOK());
+
+    // By default both targets cover the 3 searched neighbours: class 0 wins 2 to 1.
+    ASSERT_EQ(shared[0].size(), 3u + 3u + 2u + 3u + 3u);
+    EXPECT_DOUBLE_EQ(shared[0][6], 0.6);
+    // With their own K: the class gets 2 neighbours, the vote of 2 and its probabilities,
+    // (1 + 1) / (2 + 2) for each class; its predictions for k = 1, 2 are those of the shared
+    // search (a tie of two goes to the lower category when frequencies are equal).
+    ASSERT_EQ(own[0].size(), 2u + 2u + 2u + 2u + 2u);
+    EXPECT_EQ(std::vector<double>(own[0].begin(), own[0].begin() + 2), (std::vector<double>{3, 4}));
+    EXPECT_DOUBLE_EQ(own[0][4], 0.5);
+    EXPECT_DOUBLE_EQ(own[0][5], 0.5);
+    EXPECT_EQ(own[0][6], shared[0][3 + 3 + 2]);
+    EXPECT_EQ(own[0][7], shared[0][3 + 3 + 2 + 1]);
+    // The regression target keeps all three, as in the shared result.
+    EXPECT_EQ(own[1], shared[1]);
+    EXPECT_DOUBLE_EQ(own[1][6 + 2], (30.0 + 80.0 + 20.0) / 3.0);
+
+    // A pointer that is not a ScoreOptions of this version is refused.
+    KNN_800::KNNFactory factory;
+    auto algorithm = Create(d, factory);
+    ASSERT_NE(algorithm, nullptr);
+    VectorRecordSource again = SixCases();
+    ASSERT_TRUE(algorithm->Build(again).IsOK());
+    VelCommon_940::ScoreOptions options;
+    options.size = 1;
+    EXPECT_EQ(algorithm->Score(query, &options, own).GetErrorCode(), 200049);
+    options = VelCommon_940::ScoreOptions();
+    options.perTargetK = true;
+    EXPECT_TRUE(algorithm->Score(query, &options, own).IsOK());
 }

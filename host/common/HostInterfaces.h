@@ -32,6 +32,18 @@ public:
     virtual bool IsInterrupted() = 0;
 };
 
+// Options of a score call, handed over through the call's `options` argument; a null pointer
+// keeps the defaults. `size` tells the algorithm that the pointer is really one of these, so
+// that a host passing something else gets an error instead of a misreading.
+struct ScoreOptions {
+    unsigned size = sizeof(ScoreOptions);
+    // When one search serves several targets it is made for the largest K, and by default every
+    // target's result covers those neighbours. With this flag each target's result holds only
+    // its own K nearest neighbours, its predictions for k = 1 ... its K, and (for a categorical
+    // target) the probabilities of the vote of its K neighbours.
+    bool perTargetK = false;
+};
+
 // Options of an export call; the algorithm accepts a null pointer for "all defaults".
 struct ExportOptions {
     bool utf8 = false;

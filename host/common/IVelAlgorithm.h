@@ -18,9 +18,9 @@ public:
     virtual ~IVelAlgorithm();
     virtual VelStatus Build(RecordSource& source) = 0;
     virtual bool IsBuilt() = 0;
-    // Scores one record; `reserved` is not used. On success `result` holds one vector per
-    // target (see the component's documentation for the layout).
-    virtual VelStatus Score(const Record& record, void* reserved,
+    // Scores one record; `options` is null (the defaults) or a ScoreOptions. On success
+    // `result` holds one vector per target (see the component's documentation for the layout).
+    virtual VelStatus Score(const Record& record, void* options,
                             std::vector<std::vector<double>>& result) = 0;
     virtual VelStatus Export(std::ostream& out, const ExportOptions* options) = 0;
     virtual VelStatus GetStatus() = 0;

@@ -1,6 +1,7 @@
 #include "knn/core/KNNAlgorithm.h"
 
 #include <ostream>
+#include <string>
 
 #include "VelDisplay.h"
 #include "knn/core/KNNWarning.h"
@@ -61,14 +62,21 @@ VelStatus KNNAlgorithm::Build(VelCommon_940::RecordSource& source) {
     return result;
 }
 
-VelStatus KNNAlgorithm::Score(const VelCommon_940::Record& record, void* /*reserved*/,
+VelStatus KNNAlgorithm::Score(const VelCommon_940::Record& record, void* options,
                               std::vector<std::vector<double>>& result) {
     if (!built) {
         VelStatus notBuilt = Error(Code::NotBuilt);
         notBuilt.SetMessage("the model has not been built");
         return notBuilt;
     }
-    return model->ScoreRecord(record, result);
+    const auto* scoreOptions = static_cast<const VelCommon_940::ScoreOptions*>(options);
+    if (scoreOptions != nullptr && scoreOptions->size != sizeof(VelCommon_940::ScoreOptions)) {
+        VelStatus unknown = Error(Code::BadScoreRecord);
+        unknown.SetMessage("the score options are not of this component's version (size " +
+                           std::to_string(scoreOptions->size) + ")");
+        return unknown;
+    }
+    return model->ScoreRecord(record, result, scoreOptions != nullptr && scoreOptions->perTargetK);
 }
 
 VelStatus KNNAlgorithm::Export(std::ostream& out, const VelCommon_940::ExportOptions* options) {

@@ -25,7 +25,7 @@ public:
 
     VelCommon_940::VelStatus Build(VelCommon_940::RecordSource& source) override;
     bool IsBuilt() override { return built; }
-    VelCommon_940::VelStatus Score(const VelCommon_940::Record& record, void* reserved,
+    VelCommon_940::VelStatus Score(const VelCommon_940::Record& record, void* options,
                                    std::vector<std::vector<double>>& result) override;
     VelCommon_940::VelStatus Export(std::ostream& out,
                                     const VelCommon_940::ExportOptions* options) override;

@@ -100,7 +100,8 @@ VelStatus KNNModel::BuildTrees() {
     return VelStatus();
 }
 
-VelStatus KNNModel::ScoreRecord(const Record& record, std::vector<std::vector<double>>& result) {
+VelStatus KNNModel::ScoreRecord(const Record& record, std::vector<std::vector<double>>& result,
+                                bool perTargetK) {
     if (record.Size() != inputFieldCount) {
         VelStatus wrong = Error(Code::BadScoreRecord);
         wrong.SetMessage("the record has " + std::to_string(record.Size()) +
@@ -139,11 +140,16 @@ VelStatus KNNModel::ScoreRecord(const Record& record, std::vector<std::vector<do
         if (list.count == 0) {
             return Error(Code::NoNeighbour);
         }
+        const int searched = list.count;
         for (size_t i = 0; i < models.size(); ++i) {
+            // The list is sorted nearest first, so a target's own K nearest are its first K
+            // entries; the votes for k up to that K are the same as in the whole list.
+            list.count = perTargetK ? std::min(searched, models[i]->GetK()) : searched;
             KNNPredictionSummary* summary = models[i]->Summary();
             AppendResult(list, summary != nullptr ? &summary->PredictAllK(row, list) : nullptr,
                          out[i]);
         }
+        list.count = searched;
     }
     result = std::move(out);
     return VelStatus();

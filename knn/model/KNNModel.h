@@ -28,9 +28,12 @@ public:
     VelCommon_940::VelStatus Build();
     // Codes `record`, searches and predicts. On success `result` holds one vector per target
     // (one vector when there is no target): the neighbours' case identifiers, their
-    // distances, the predictions for k = 1 ... K, and the neighbours' case labels.
+    // distances, the predictions for k = 1 ... K, and the neighbours' case labels. K is the
+    // searched K: with a shared tree the largest K of all targets, unless `perTargetK` asks for
+    // each target's own K (the first K entries of the shared search, voted anew).
     VelCommon_940::VelStatus ScoreRecord(const VelCommon_940::Record& record,
-                                         std::vector<std::vector<double>>& result);
+                                         std::vector<std::vector<double>>& result,
+                                         bool perTargetK = false);
 
     virtual VelCommon_940::VelStatus GetStatus() const { return status; }
     virtual void Display() const;
