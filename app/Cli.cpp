@@ -59,25 +59,50 @@ constexpr const char* kInitHelp =
 
 Writes a settings document whose dictionary is inferred from the data: numeric columns become
 continuous fields with the data's minimum and maximum as their declared range, other columns
-categorical fields with their values, sorted, as categories. Columns without any value, or
-with one value only, are left out of the predictors. Without --id (--focal) the document adds
-a field "_row" ("_focal") that `knn run` fills with the record number (the category 1).
+categorical fields with their values, sorted, as categories. Empty cells, NA, ? and NaN are
+missing values. A cell that is not a number in a column of numbers (at least 90% of its
+values) is an error that names the cell. Columns without any value, or with one value only,
+are left out of the predictors, and so are text columns whose values are all different (like
+identifiers) unless --predictors names them. Without --id (--focal) the document adds a field
+"_row" ("_focal") that `knn run` fills with the record number (the category 1).
 K is chosen by the component between 3 and 10 by 10-fold cross-validation over a field
 "_fold" that `knn run` fills by record number (fewer folds and a lower K for small data);
---k fixes K instead.
+--k fixes K instead. With --select, K is chosen together with the features, each record
+predicted from all the others, without folds.
 
 Options:
-  --data FILE          the CSV file to learn from (required)
+  --data FILE          the CSV file to learn from ("-": standard input) (required)
   --target NAME        a field to predict; repeat for several (required)
-  --id NAME            a numeric column that identifies each record
+  --id NAME            a column that identifies each record, by numbers or texts
   --focal NAME         a column that marks focal records
   --predictors A,B,C   the predictors (default: every column that has no other role)
   --exclude A,B        columns to leave out
   --categorical A,B    numeric columns to treat as categories
-  --k N                a fixed K instead of one chosen by cross-validation
   --out FILE           where to write the document (default: standard output)
   -q, --quiet          no notes on standard error
   -h, --help           show this help
+
+Choosing K:
+  --k N                a fixed K instead of one chosen automatically
+  --min-k N            the smallest K tried (default 3, lower for small data)
+  --max-k N            the largest K tried (default 10, lower for small data)
+  --folds V            the number of folds, at least 2 (default 10, at most the records)
+  --fold NAME          a column whose values are the folds; it is not a predictor
+
+Features and distances:
+  --select N           forward selection of N features besides the forced ones
+  --select auto        forward selection that stops when the error changes little
+  --select-stop R      the relative change of the error that stops --select auto
+                       (0 to 1; the component's default is 0.01)
+  --forced A,B         features that forward selection keeps
+  --weight             weigh the features by their importance
+  --metric M           euclidean (the default) or cityblock
+  --no-rescale         use continuous predictors as they are, not rescaled to -1 ... 1
+  --median             predict continuous targets by the neighbours' median, not their mean
+
+--k goes with neither --min-k, --max-k, --folds nor --fold; --fold not with --folds;
+--select not with --folds or --fold; --select-stop needs --select auto; --forced needs
+--select.
 
 Exit codes: 0 success, 2 wrong command line, 3 unusable data, 8 output not writable,
 130 interrupted.
@@ -92,8 +117,10 @@ Progress goes to standard error.
 
 Options:
   --settings FILE      the settings document (required)
-  --data FILE          the training data, CSV with a header line (required)
-  --score FILE         records to score, CSV with a header line (needs --predictions)
+  --data FILE          the training data, CSV with a header line; "-" reads standard
+                       input (required)
+  --score FILE         records to score, CSV with a header line (needs --predictions);
+                       when it has a target's column, the summary adds the error on it
   --predictions FILE   where to write the predictions as CSV; "-" for standard output
                        (the summary then goes to standard error)
   --pmml FILE          write the model document (PMML 4.3)
@@ -102,7 +129,8 @@ Options:
   -q, --quiet          no progress output
   -h, --help           show this help
 
-Output files appear only when complete; after an error or Ctrl-C none is left behind.
+Each target is predicted from its own K nearest training records. Output files appear
+together, only when the whole run has succeeded; after an error or Ctrl-C none is left behind.
 
 Exit codes: 0 success, 2 wrong command line, 3 unusable data, 4 unusable settings,
 5 no model built, 6 scoring or model document failed, 7 library not loaded,
@@ -210,35 +238,66 @@ bool SameFile(const std::string& a, const std::string& b) {
            std::filesystem::weakly_canonical(b, error);
 }
 
+// The value of a whole-number option of knn init, at least `least`; 0 when it is not given.
+int WholeNumber(const OptionValues& values, const std::string& name, int least,
+                const std::string& what) {
+    const std::string text = Single("init", values, name);
+    if (text.empty()) {
+        return 0;
+    }
+    const std::optional<double> number = ParseNumber(text);
+    if (!number || *number < least || *number > 1e6 || *number != static_cast<int>(*number)) {
+        UsageError("init", "--" + name + " needs a whole number of " + what + ", at least " +
+                               std::to_string(least) + ", not " + text);
+    }
+    return static_cast<int>(*number);
+}
+
 int Init(const std::vector<std::string>& args, std::ostream& err) {
-    const OptionValues values = ParseOptions("init", args,
-                                             {{"data", true, true},
-                                              {"target", true, true},
-                                              {"id", true, false},
-                                              {"focal", true, false},
-                                              {"predictors", true, false},
-                                              {"exclude", true, false},
-                                              {"categorical", true, false},
-                                              {"k", true, false},
-                                              {"out", true, false},
-                                              {"quiet", false, false}});
+    const OptionValues values = ParseOptions(
+        "init", args,
+        {{"data", true, true},         {"target", true, true},       {"id", true, false},
+         {"focal", true, false},       {"predictors", true, false},  {"exclude", true, false},
+         {"categorical", true, false}, {"k", true, false},           {"min-k", true, false},
+         {"max-k", true, false},       {"folds", true, false},       {"fold", true, false},
+         {"select", true, false},      {"select-stop", true, false}, {"forced", true, false},
+         {"weight", false, false},     {"metric", true, false},      {"no-rescale", false, false},
+         {"median", false, false},     {"out", true, false},         {"quiet", false, false}});
     InitOptions options;
     options.data = Single("init", values, "data");
     options.targets = All(values, "target");
     options.id = Single("init", values, "id");
     options.focal = Single("init", values, "focal");
+    options.fold = Single("init", values, "fold");
     options.predictors = All(values, "predictors");
     options.exclude = All(values, "exclude");
     options.categorical = All(values, "categorical");
+    options.forced = All(values, "forced");
     options.tempDir = SystemTemporaryDirectory();
-    const std::string k = Single("init", values, "k");
-    if (!k.empty()) {
-        const std::optional<double> number = ParseNumber(k);
-        if (!number || *number < 1 || *number > 1e6 || *number != static_cast<int>(*number)) {
-            UsageError("init", "--k needs a whole number of neighbours, at least 1, not " + k);
-        }
-        options.k = static_cast<int>(*number);
+    options.k = WholeNumber(values, "k", 1, "neighbours");
+    options.minK = WholeNumber(values, "min-k", 1, "neighbours");
+    options.maxK = WholeNumber(values, "max-k", 1, "neighbours");
+    options.folds = WholeNumber(values, "folds", 2, "folds");
+    if (Single("init", values, "select") == "auto") {
+        options.selectAuto = true;
+    } else {
+        options.selectCount = WholeNumber(values, "select", 1, "features (or auto)");
     }
+    const std::string stop = Single("init", values, "select-stop");
+    if (!stop.empty()) {
+        options.selectStop = ParseNumber(stop);
+        if (!options.selectStop || *options.selectStop < 0 || *options.selectStop > 1) {
+            UsageError("init", "--select-stop needs a number from 0 to 1, not " + stop);
+        }
+    }
+    const std::string metric = Single("init", values, "metric");
+    if (!metric.empty() && metric != "euclidean" && metric != "cityblock") {
+        UsageError("init", "--metric is euclidean or cityblock, not " + metric);
+    }
+    options.cityBlock = metric == "cityblock";
+    options.weight = values.count("weight") > 0;
+    options.rescale = values.count("no-rescale") == 0;
+    options.median = values.count("median") > 0;
     std::string out = Single("init", values, "out");
     if (out.empty()) {
         out = "-";

@@ -2,8 +2,11 @@
 
 #include "Errors.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <iostream>
 #include <set>
 
 namespace knncli {
@@ -194,12 +197,30 @@ bool CsvReader::ReadRecord(std::vector<std::string>& fields) {
     return true;
 }
 
-std::ifstream OpenDataFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+DataInput::DataInput(const std::string& path) : name_(path == "-" ? "<stdin>" : path) {
+    if (path == "-") {
+        return;
+    }
+    file_.open(path, std::ios::binary);
+    if (!file_) {
         throw CliError(kExitData, "cannot open the data file " + path);
     }
-    return in;
+}
+
+std::istream& DataInput::Stream() {
+    return file_.is_open() ? static_cast<std::istream&>(file_) : std::cin;
+}
+
+bool ReadDataRecord(CsvReader& reader, std::vector<std::string>& fields, size_t width) {
+    if (!reader.ReadRecord(fields)) {
+        return false;
+    }
+    if (fields.size() != width) {
+        reader.Fail(std::min(fields.size(), width),
+                    "this record has " + std::to_string(fields.size()) +
+                        " fields, but the header has " + std::to_string(width));
+    }
+    return true;
 }
 
 std::vector<std::string> ReadHeader(CsvReader& reader) {
@@ -248,7 +269,10 @@ std::string_view Trim(std::string_view text) {
 
 bool IsMissingText(std::string_view text) {
     const std::string_view trimmed = Trim(text);
-    return trimmed.empty() || trimmed == "NA" || trimmed == "?";
+    const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+    const bool nan = trimmed.size() == 3 && lower(trimmed[0]) == 'n' && lower(trimmed[1]) == 'a' &&
+                     lower(trimmed[2]) == 'n';
+    return trimmed.empty() || trimmed == "NA" || trimmed == "?" || nan;
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
@@ -298,6 +322,14 @@ std::string FormatNumber(double value, int digits) {
     const auto result = digits > 0 ? std::to_chars(buffer, buffer + sizeof buffer, value,
                                                    std::chars_format::general, digits)
                                    : std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string FormatIdentifier(double value) {
+    // Fixed notation needs up to 309 digits before the point and 324 after it.
+    char buffer[400];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     return std::string(buffer, result.ptr);
 }
 

@@ -62,14 +62,30 @@ private:
     std::vector<long> fieldLines_;
 };
 
-// Opens a data file for a CsvReader; a file that cannot be opened is a data error.
-std::ifstream OpenDataFile(const std::string& path);
+// A data file to read, or standard input for the path "-". Throws CliError(kExitData) when the
+// file cannot be opened.
+class DataInput {
+public:
+    explicit DataInput(const std::string& path);
+    std::istream& Stream();
+    // The name that messages give the input: its path, or "<stdin>".
+    const std::string& Name() const { return name_; }
+
+private:
+    std::ifstream file_;
+    std::string name_;
+};
+
+// Reads the next record of a file whose header has `width` columns. False at the end of the
+// input; throws CsvError for a record with another number of fields.
+bool ReadDataRecord(CsvReader& reader, std::vector<std::string>& fields, size_t width);
 
 // The header of a CSV file: its column names (surrounding blanks removed), checked for
 // duplicates. Throws CsvError when the file is empty or a name is given twice.
 std::vector<std::string> ReadHeader(CsvReader& reader);
 
-// True for the texts that always stand for a missing value: empty (or blank), "NA" and "?".
+// True for the texts that always stand for a missing value: empty (or blank), "NA", "?" and
+// "nan" in any letter case ("NaN", "NAN").
 bool IsMissingText(std::string_view text);
 
 // A number written in the C locale: optional sign, digits, optional decimal point and
@@ -83,6 +99,10 @@ std::string CsvQuote(const std::string& text);
 // The shortest text that reads back as `value`, in the C locale ("5", "0.25", "1e-07"); with
 // `digits` > 0, rounded to that many significant digits.
 std::string FormatNumber(double value, int digits = 0);
+
+// An identifier as text: a whole number in full ("100000", never "1e+05"), another number in
+// the shortest fixed-point text that reads back as the same value.
+std::string FormatIdentifier(double value);
 
 // Joins already quoted fields into one output line, without the line end.
 std::string CsvLine(const std::vector<std::string>& fields);

@@ -106,26 +106,24 @@ std::string DescribeDropReason(const DropReason& reason, const AnalysisSettings&
            " in field " + Quote(settings.FieldName(reason.field));
 }
 
-LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, DataRole role,
-                    const std::function<bool()>& interrupted) {
-    std::ifstream in = OpenDataFile(path);
-    CsvReader reader(in, path);
-    const std::vector<std::string> header = ReadHeader(reader);
-    const VelXML_940::VelVarList& dictionary = *settings.dictionary;
+namespace {
 
-    LoadedData data;
-    data.file = path;
-    data.width = dictionary.Size();
+// Maps every dictionary field to its source: a column of the header, or a value the program
+// supplies. Throws CsvError naming the fields that `role` needs but the header lacks.
+std::vector<FieldSource> MapFields(const std::vector<std::string>& header,
+                                   const AnalysisSettings& settings, DataRole role,
+                                   const CsvReader& reader, LoadedData& data) {
+    const VelXML_940::VelVarList& dictionary = *settings.dictionary;
+    const int width = dictionary.Size();
     std::vector<int> used = settings.usedFields;
     std::sort(used.begin(), used.end());
     const auto isUsed = [&used](int field) {
         return std::binary_search(used.begin(), used.end(), field);
     };
-
-    // Map every dictionary field to its source.
-    std::vector<FieldSource> sources(static_cast<size_t>(data.width));
+    std::vector<FieldSource> sources(static_cast<size_t>(width));
+    data.columns.assign(static_cast<size_t>(width), -1);
     std::vector<std::string> absent;
-    for (int field = 0; field < data.width; ++field) {
+    for (int field = 0; field < width; ++field) {
         FieldSource& source = sources[static_cast<size_t>(field)];
         source.variable = dictionary.GetVarAt(field);
         source.table = source.variable->GetValueTable();
@@ -142,6 +140,7 @@ LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, D
         const auto column = std::find(header.begin(), header.end(), source.variable->Name());
         if (column != header.end()) {
             source.column = static_cast<int>(column - header.begin());
+            data.columns[static_cast<size_t>(field)] = source.column;
             continue;
         }
         source.kind = FieldSource::kConstant;
@@ -168,24 +167,73 @@ LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, D
         }
     }
     if (!absent.empty()) {
-        throw CsvError(path, reader.RecordLine(), 0,
+        throw CsvError(reader.FileName(), reader.RecordLine(), 0,
                        std::string("the header has no column for the field") +
                            (absent.size() > 1 ? "s " : " ") + JoinQuoted(absent) +
                            " of the settings dictionary");
     }
+    return sources;
+}
+
+// The identifier cell of a record when identifiers are texts: training records get their
+// record number, records to score the record number of the training case with that text.
+Cell TextIdentifier(const std::string& text, long record, DataRole role, const LoadedData* training,
+                    LoadedData& data, double& value) {
+    const std::string id(Trim(text));
+    // Records before the first identifier had none.
+    data.idTexts.resize(static_cast<size_t>(record));
+    data.idTexts.push_back(id);
+    value = VelMV::Missing();
+    if (IsMissingText(id)) {
+        return Cell::kMissing;
+    }
+    if (role == DataRole::kTraining) {
+        value = static_cast<double>(record + 1);
+        data.idRecords.emplace(id, record + 1);
+    } else if (training != nullptr) {
+        const auto found = training->idRecords.find(id);
+        if (found != training->idRecords.end()) {
+            value = static_cast<double>(found->second);
+        }
+    }
+    return Cell::kValue;
+}
+
+}  // namespace
+
+void CheckHeader(const std::string& path, const AnalysisSettings& settings, DataRole role) {
+    DataInput input(path);
+    CsvReader reader(input.Stream(), input.Name());
+    LoadedData data;
+    MapFields(ReadHeader(reader), settings, role, reader, data);
+}
+
+LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, DataRole role,
+                    const std::function<bool()>& interrupted, const LoadedData* training) {
+    DataInput input(path);
+    CsvReader reader(input.Stream(), input.Name());
+    const std::vector<std::string> header = ReadHeader(reader);
+
+    LoadedData data;
+    data.file = input.Name();
+    data.width = settings.dictionary->Size();
+    const std::vector<FieldSource> sources = MapFields(header, settings, role, reader, data);
+    std::vector<int> used = settings.usedFields;
+    std::sort(used.begin(), used.end());
+
+    // Whether identifiers are numbers or texts: the training data's first identifier decides,
+    // and records to score follow the training data.
+    const bool idColumn = data.HasColumn(settings.caseId);
+    bool idFormKnown = !idColumn || training != nullptr;
+    data.textIds = idColumn && training != nullptr && training->textIds;
 
     std::vector<std::string> fields;
     std::vector<Cell> cells(static_cast<size_t>(data.width));
-    while (reader.ReadRecord(fields)) {
-        if (fields.size() != header.size()) {
-            reader.Fail(std::min(fields.size(), header.size()),
-                        "this record has " + std::to_string(fields.size()) +
-                            " fields, but the header has " + std::to_string(header.size()));
-        }
+    while (ReadDataRecord(reader, fields, header.size())) {
         const long record = data.Records();
         if (record % kRecordsPerCheck == 0 && interrupted && interrupted()) {
-            throw CliError(kExitInterrupted,
-                           "interrupted while reading " + path + "; no output file was written");
+            throw CliError(kExitInterrupted, "interrupted while reading " + data.file +
+                                                 "; no output file was written");
         }
         data.lines.push_back(reader.RecordLine());
         for (int field = 0; field < data.width; ++field) {
@@ -198,7 +246,14 @@ LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, D
                 value = static_cast<double>(record % source.variable->GetCategoryCount());
             } else if (source.kind == FieldSource::kColumn) {
                 const size_t column = static_cast<size_t>(source.column);
-                cell = Convert(source, fields[column], value, reader, column);
+                const std::string& text = fields[column];
+                if (field == settings.caseId && !idFormKnown && !IsMissingText(text)) {
+                    idFormKnown = true;
+                    data.textIds = !ParseNumber(text);
+                }
+                cell = field == settings.caseId && data.textIds
+                           ? TextIdentifier(text, record, role, training, data, value)
+                           : Convert(source, text, value, reader, column);
             } else if (VelMV::IsMissing(value) || value < 0.0) {
                 cell = Cell::kMissing;
             }

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -39,8 +40,22 @@ struct LoadedData {
     bool caseIdFromRecordNumber = false;  // the identifier column is absent
     bool focalSupplied = false;           // the focal column is absent
     bool foldSupplied = false;            // the fold column is absent: folds by record number
+    // Per dictionary field, the CSV column it is read from, or -1.
+    std::vector<int> columns;
+
+    // Identifiers that are texts (the first identifier of the training data is not a
+    // number): the component gets record numbers (training) or the record number of the
+    // training case with the same text (scoring, missing when there is none), and the outputs
+    // show the texts.
+    bool textIds = false;
+    std::vector<std::string> idTexts;                 // per record, with text identifiers
+    std::unordered_map<std::string, long> idRecords;  // training: text -> first record number
 
     long Records() const { return static_cast<long>(lines.size()); }
+    bool HasColumn(int field) const {
+        return field >= 0 && static_cast<size_t>(field) < columns.size() &&
+               columns[static_cast<size_t>(field)] >= 0;
+    }
     const double* Record(long index) const {
         return values.data() + static_cast<size_t>(index) * static_cast<size_t>(width);
     }
@@ -57,11 +72,16 @@ enum class DataRole {
     kScoring,
 };
 
-// Reads `path`. Throws CsvError for anything in the file that does not fit the settings
-// (naming file, line and column), CliError when the file cannot be opened, and
-// CliError(kExitInterrupted) when `interrupted` returns true while reading.
+// Reads `path` ("-": standard input). Throws CsvError for anything in the file that does not
+// fit the settings (naming file, line and column), CliError when the file cannot be opened,
+// and CliError(kExitInterrupted) when `interrupted` returns true while reading. Records to
+// score take the identifiers' form (numbers or texts) from `training` when it is given.
 LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, DataRole role,
-                    const std::function<bool()>& interrupted);
+                    const std::function<bool()>& interrupted, const LoadedData* training = nullptr);
+
+// Reads only the header of `path` and checks that it has the columns `role` needs, so that a
+// mistake in a file read late in a run is found before the work starts. Throws as LoadData.
+void CheckHeader(const std::string& path, const AnalysisSettings& settings, DataRole role);
 
 // Human-readable reason, e.g. "missing value in field \"age\"".
 std::string DescribeDropReason(const DropReason& reason, const AnalysisSettings& settings);

@@ -16,16 +16,13 @@ constexpr size_t kMaxKColumns = 10;
 // Lists of names are broken into lines of at most this many characters.
 constexpr size_t kLineWidth = 96;
 
-using Table = std::vector<std::vector<std::string>>;
-
 std::string Quote(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-// An error as the summary shows it: the misclassified fraction of a categorical target as a
-// percentage, the sum of squared errors of a continuous one with four significant digits
-// (whole numbers from 10000 on, which read better than an exponent).
-std::string Error(double value, bool categorical) {
+}  // namespace
+
+std::string ErrorText(double value, bool categorical) {
     if (!std::isfinite(value)) {
         return "n/a";
     }
@@ -39,6 +36,8 @@ std::string Error(double value, bool categorical) {
     }
     return text;
 }
+
+namespace {
 
 // An importance or weight: a share between 0 and 1.
 std::string Share(const std::optional<double>& value) {
@@ -57,9 +56,9 @@ const char* Criterion(bool categorical) {
     return categorical ? "misclassified cases" : "sum of squared errors";
 }
 
-// Rows of cells, indented and aligned: the first `left` columns to the left (names), the
-// others to the right (numbers).
-void PrintTable(std::ostream& out, const Table& rows, size_t left = 1) {
+}  // namespace
+
+void PrintTable(std::ostream& out, const Table& rows, size_t left) {
     std::vector<size_t> widths;
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
@@ -80,6 +79,8 @@ void PrintTable(std::ostream& out, const Table& rows, size_t left = 1) {
     }
 }
 
+namespace {
+
 void PrintKRange(std::ostream& out, const std::vector<KError>& errors, int chosen,
                  bool categorical);
 
@@ -91,7 +92,7 @@ void PrintKErrors(std::ostream& out, const std::vector<KError>& errors, int chos
         Table rows{{"K"}, {"error"}};
         for (const KError& entry : errors) {
             rows[0].push_back(std::to_string(entry.k));
-            rows[1].push_back(Error(entry.error, categorical));
+            rows[1].push_back(ErrorText(entry.error, categorical));
         }
         PrintTable(out, rows);
     } else {
@@ -116,8 +117,8 @@ void PrintKRange(std::ostream& out, const std::vector<KError>& errors, int chose
             best = entry.error;
         }
     }
-    out << "    error " << Error(best, categorical) << " at K = " << chosen << "; from "
-        << Error(low, categorical) << " to " << Error(high, categorical)
+    out << "    error " << ErrorText(best, categorical) << " at K = " << chosen << "; from "
+        << ErrorText(low, categorical) << " to " << ErrorText(high, categorical)
         << " over K = " << errors.front().k << " ... " << errors.back().k << '\n';
 }
 
@@ -157,7 +158,7 @@ void PrintSteps(std::ostream& out, const std::vector<SelectionStep>& steps, bool
             }
         }
         rows.push_back({step.step == 0 ? "forced" : std::to_string(step.step) + ".", features,
-                        Error(step.error, categorical)});
+                        ErrorText(step.error, categorical)});
     }
     PrintTable(out, rows, 2);
 }

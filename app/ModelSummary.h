@@ -12,6 +12,17 @@
 
 namespace knncli {
 
+using Table = std::vector<std::vector<std::string>>;
+
+// Rows of cells, indented and aligned: the first `left` columns to the left (names), the
+// others to the right (numbers).
+void PrintTable(std::ostream& out, const Table& rows, size_t left = 1);
+
+// An error as the summary shows it: the misclassified fraction of a categorical target as a
+// percentage, the sum of squared errors of a continuous one with four significant digits
+// (whole numbers from 10000 on, which read better than an exponent).
+std::string ErrorText(double value, bool categorical);
+
 // Writes one block per target (or one for a neighbours-only model), in the order of the
 // component's results. `models` are those of the model document; when they could not be read,
 // `problem` says why and the blocks name the targets only.

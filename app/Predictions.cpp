@@ -38,11 +38,13 @@ bool DecodeResult(const std::vector<double>& values, int categories, TargetResul
 }
 
 PredictionWriter::PredictionWriter(std::ostream& out, const AnalysisSettings& settings,
-                                   std::string idColumn, int digits)
+                                   std::string idColumn, int digits,
+                                   const std::vector<std::string>* neighbourTexts)
     : out_(out),
       settings_(settings),
       idColumn_(std::move(idColumn)),
       digits_(digits),
+      neighbourTexts_(neighbourTexts),
       order_(ResultOrder(settings)),
       resultCount_(std::max<size_t>(order_.size(), 1)),
       neighbours_(resultCount_, 0) {}
@@ -73,6 +75,19 @@ void PredictionWriter::Finish() {
 
 std::string PredictionWriter::Number(double value, int digits) const {
     return VelCommon_940::VelMV::IsMissing(value) ? std::string() : FormatNumber(value, digits);
+}
+
+std::string PredictionWriter::Identifier(double value) const {
+    if (VelCommon_940::VelMV::IsMissing(value)) {
+        return {};
+    }
+    if (neighbourTexts_ != nullptr) {
+        const double index = value - 1.0;
+        return index >= 0 && index < static_cast<double>(neighbourTexts_->size())
+                   ? CsvQuote((*neighbourTexts_)[static_cast<size_t>(index)])
+                   : std::string();
+    }
+    return FormatIdentifier(value);
 }
 
 void PredictionWriter::WriteHeader() {
@@ -114,7 +129,7 @@ void PredictionWriter::WriteRecord(const ScoredRecord& record) {
             if (result != nullptr && !result->predictions.empty()) {
                 const double last = result->predictions.back();
                 if (!settings_.IsCategorical(target)) {
-                    predicted = Number(last, digits_);
+                    predicted = Number(last, 0);
                 } else if (last >= 0) {
                     predicted = CsvQuote(settings_.CategoryText(target, static_cast<int>(last)));
                 }
@@ -128,7 +143,7 @@ void PredictionWriter::WriteRecord(const ScoredRecord& record) {
         }
         for (size_t j = 0; j < neighbours_[r]; ++j) {
             const bool known = result != nullptr && j < result->ids.size();
-            line.push_back(known ? Number(result->ids[j], 0) : std::string());
+            line.push_back(known ? Identifier(result->ids[j]) : std::string());
             line.push_back(known ? Number(result->distances[j], digits_) : std::string());
             if (labels) {
                 const double label = known ? result->labels[j] : -1.0;

@@ -35,14 +35,16 @@ struct ScoredRecord {
 };
 
 // Writes predictions as CSV, one line per record: the identifier; per target the prediction
-// for the full K (the category text for a categorical target, then the probability of each
+// for its K (the category text for a categorical target, then the probability of each
 // category); then the neighbours' identifiers and distances (and case labels when the settings
 // name a label field). With several targets the prediction and neighbour columns carry the
-// target's name. Numbers are written exactly, or with `digits` > 0 significant digits.
+// target's name. Identifiers are written in full; other numbers exactly, or distances and
+// probabilities with `digits` > 0 significant digits. With text identifiers,
+// `neighbourTexts` holds the text of each training record (record number n at n - 1).
 class PredictionWriter {
 public:
     PredictionWriter(std::ostream& out, const AnalysisSettings& settings, std::string idColumn,
-                     int digits = 0);
+                     int digits = 0, const std::vector<std::string>* neighbourTexts = nullptr);
 
     // Records that come before the first scored one wait for it: it tells how many neighbour
     // columns the header needs.
@@ -54,11 +56,13 @@ private:
     void WriteHeader();
     void WriteRecord(const ScoredRecord& record);
     std::string Number(double value, int digits) const;
+    std::string Identifier(double value) const;
 
     std::ostream& out_;
     const AnalysisSettings& settings_;
     std::string idColumn_;
     int digits_;
+    const std::vector<std::string>* neighbourTexts_;
     std::vector<int> order_;
     size_t resultCount_;
     std::vector<size_t> neighbours_;  // per result; known once the header is written

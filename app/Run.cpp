@@ -11,6 +11,7 @@
 #include "Csv.h"
 #include "Data.h"
 #include "Errors.h"
+#include "Evaluation.h"
 #include "Interrupt.h"
 #include "Messages.h"
 #include "ModelDocument.h"
@@ -28,16 +29,19 @@ namespace {
 using VelCommon_940::VelMV;
 using VelCommon_940::VelStatus;
 
-// Hands the records of a loaded CSV file to the component, as often as it asks.
+// Hands the records of a loaded CSV file to the component, as often as it asks, and tells the
+// progress line when the component has had the last one.
 class MemorySource : public VelCommon_940::RecordSource {
 public:
-    explicit MemorySource(const LoadedData& data) : data_(data) {}
+    MemorySource(const LoadedData& data, ConsoleProgress& progress)
+        : data_(data), progress_(progress) {}
     bool Reset() override {
         next_ = 0;
         return true;
     }
     const VelCommon_940::Record* Next() override {
         if (next_ >= data_.Records()) {
+            progress_.CasesDelivered();
             return nullptr;
         }
         const double* row = data_.Record(next_++);
@@ -47,6 +51,7 @@ public:
 
 private:
     const LoadedData& data_;
+    ConsoleProgress& progress_;
     long next_ = 0;
     VelCommon_940::Record record_;
 };
@@ -109,6 +114,20 @@ std::string DataContext(const LoadedData& data, const AnalysisSettings& settings
     return context;
 }
 
+// Notes on the values of a file that lie outside their field's declared range.
+void PrintRangeNotes(std::ostream& out, const LoadedData& data, const AnalysisSettings& settings) {
+    if (data.outOfRange.empty()) {
+        return;
+    }
+    out << "Notes on " << data.file << ":\n";
+    for (const auto& [field, count] : data.outOfRange) {
+        out << "  - " << count << (count == 1 ? " value" : " values") << " of the field "
+            << Quote(settings.FieldName(field)) << (count == 1 ? " lies" : " lie")
+            << " outside its declared range; rescaling puts " << (count == 1 ? "it" : "them")
+            << " beyond -1 ... 1\n";
+    }
+}
+
 void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSettings& settings,
                   const LoadedData& data, const ModelFacts& facts,
                   const std::vector<VelStatus>& warnings) {
@@ -136,21 +155,14 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
             out << "  - " << DescribeStatus(warning, &settings) << '\n';
         }
     }
-    if (!data.outOfRange.empty()) {
-        out << "Notes:\n";
-        for (const auto& [field, count] : data.outOfRange) {
-            out << "  - " << count << (count == 1 ? " value" : " values") << " of the field "
-                << Quote(settings.FieldName(field)) << (count == 1 ? " lies" : " lie")
-                << " outside its declared range; rescaling puts them beyond -1 ... 1\n";
-        }
-    }
+    PrintRangeNotes(out, data, settings);
 }
 
 // Has the component write its model document into `document` and reads K, the features and
 // the selection histories back from it. A document that cannot be written or read leaves the
 // reason in `problem`; only an interruption stops the run here.
 ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& document,
-                         const AnalysisSettings& settings) {
+                         const AnalysisSettings& settings, ConsoleProgress& progress) {
     ModelFacts facts;
     VelCommon_940::ExportOptions exportOptions;
     exportOptions.utf8 = true;
@@ -169,6 +181,7 @@ ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& do
         facts.problem = "the model document could not be stored in " + document.TemporaryPath();
         return facts;
     }
+    progress.Step("reading the model document back");
     try {
         facts.models = ReadModelDocument(document.TemporaryPath(), InterruptRequested);
     } catch (const ModelDocumentError& e) {
@@ -177,12 +190,16 @@ ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& do
     return facts;
 }
 
-void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& options,
-               const AnalysisSettings& settings, OutputFile& file, std::ostream& summary,
-               ConsoleProgress& progress) {
+// Scores every record of the --score file into `file` and returns what the summary says about
+// it: how many were scored, why others could not be, their values outside the declared
+// ranges, and the error on targets the file knows.
+std::string ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& options,
+                      const AnalysisSettings& settings, const LoadedData& training,
+                      const ModelFacts& facts, OutputFile& file, std::ostream& summary,
+                      ConsoleProgress& progress) {
     progress.Step("reading " + options.score);
     const LoadedData data =
-        LoadData(options.score, settings, DataRole::kScoring, InterruptRequested);
+        LoadData(options.score, settings, DataRole::kScoring, InterruptRequested, &training);
     progress.Step("scoring " + std::to_string(data.Records()) + " records");
     const std::vector<int> order = ResultOrder(settings);
     if (!options.heading.empty()) {
@@ -191,8 +208,16 @@ void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& option
     }
     PredictionWriter writer(file.Stream(), settings,
                             settings.caseId >= 0 ? settings.FieldName(settings.caseId) : "record",
-                            options.digits);
+                            options.digits, training.textIds ? &training.idTexts : nullptr);
+    std::vector<bool> knownTargets;
+    for (const int target : order) {
+        knownTargets.push_back(data.HasColumn(target));
+    }
+    Evaluation evaluation(settings, order, knownTargets);
 
+    // Each target gets its own K nearest neighbours, also when one search serves them all.
+    VelCommon_940::ScoreOptions scoreOptions;
+    scoreOptions.perTargetK = true;
     std::map<std::string, long> failures;
     for (long i = 0; i < data.Records(); ++i) {
         if (InterruptRequested()) {
@@ -203,12 +228,14 @@ void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& option
         ScoredRecord scored;
         if (data.caseIdFromRecordNumber || settings.caseId < 0) {
             scored.id = std::to_string(i + 1);
+        } else if (data.textIds) {
+            scored.id = static_cast<size_t>(i) < data.idTexts.size() ? data.idTexts[i] : "";
         } else if (!VelMV::IsMissing(row[settings.caseId])) {
-            scored.id = FormatNumber(row[settings.caseId]);
+            scored.id = FormatIdentifier(row[settings.caseId]);
         }
         std::vector<std::vector<double>> results;
         const VelStatus status =
-            algorithm.Score(WithoutTargets(settings, row, data.width), nullptr, results);
+            algorithm.Score(WithoutTargets(settings, row, data.width), &scoreOptions, results);
         if (status.IsError()) {
             const long field = status.GetDiscreteDatum(0);
             std::string reason;
@@ -233,6 +260,7 @@ void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& option
                 }
                 scored.results.push_back(std::move(decoded));
             }
+            evaluation.Add(row, scored.results);
         }
         writer.Add(std::move(scored));
     }
@@ -241,21 +269,44 @@ void ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& option
         Interrupted();
     }
     progress.Finish();
-    file.Commit();
 
     long failed = 0;
     for (const auto& entry : failures) {
         failed += entry.second;
     }
-    summary << "Scored " << data.Records() - failed << " of " << data.Records() << " records of "
-            << options.score << "; predictions "
-            << (file.IsStandardOutput() ? "written above" : "written to " + options.predictions)
-            << '\n';
+    std::ostringstream report;
+    report << "Scored " << data.Records() - failed << " of " << data.Records() << " records of "
+           << options.score << "; predictions "
+           << (file.IsStandardOutput() ? "written above" : "written to " + options.predictions)
+           << '\n';
     if (failed > 0) {
-        summary << "  " << failed << (failed == 1 ? " record" : " records")
-                << " could not be scored (their prediction cells are empty):\n";
+        report << "  " << failed << (failed == 1 ? " record" : " records")
+               << " could not be scored (their prediction cells are empty):\n";
         for (const auto& [reason, count] : failures) {
-            summary << "      " << count << "  " << reason << '\n';
+            report << "      " << count << "  " << reason << '\n';
+        }
+    }
+    evaluation.Print(report, options.score, facts.models);
+    PrintRangeNotes(report, data, settings);
+    return report.str();
+}
+
+// Commits the outputs in turn. A commit that fails after another one succeeded says which file
+// was written all the same.
+void CommitAll(const std::vector<OutputFile*>& outputs) {
+    std::vector<std::string> written;
+    for (OutputFile* output : outputs) {
+        try {
+            output->Commit();
+        } catch (const CliError& e) {
+            std::string message = e.what();
+            if (!written.empty()) {
+                message += "; only " + written.front() + " was written";
+            }
+            throw CliError(e.Code(), message);
+        }
+        if (!output->IsStandardOutput()) {
+            written.push_back(output->Path());
         }
     }
 }
@@ -281,7 +332,9 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
         warnings.push_back(created);
     }
 
-    // Outputs are opened first, so that an unwritable path is reported before the work.
+    // A run is all or nothing: the outputs are written to temporary files, opened first so
+    // that an unwritable path is reported before the work, and committed together only when
+    // the whole run has succeeded.
     std::unique_ptr<OutputFile> pmml;
     std::unique_ptr<OutputFile> predictions;
     if (!options.pmml.empty()) {
@@ -290,21 +343,27 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     if (!options.predictions.empty()) {
         predictions = std::make_unique<OutputFile>(options.predictions);
     }
+    // A file to score that lacks a feature's column is found before the build.
+    if (!options.score.empty()) {
+        CheckHeader(options.score, settings, DataRole::kScoring);
+    }
 
     ConsoleProgress progress(progressStream, terminal, options.quiet);
     SignalInterruptChecker checker;
     algorithm->SetProgressSink(&progress);
     algorithm->SetInterruptChecker(&checker);
 
-    progress.Step("reading " + options.data);
+    progress.Step("reading " +
+                  (options.data == "-" ? std::string("standard input") : options.data));
     const LoadedData data =
         LoadData(options.data, settings, DataRole::kTraining, InterruptRequested);
     if (data.Records() == 0) {
-        throw CliError(kExitData, options.data + ": the file has a header line but no records");
+        throw CliError(kExitData, data.file + ": the file has a header line but no records");
     }
     progress.SetExpectedCases(data.validCases);
     progress.Step("building the model from " + std::to_string(data.Records()) + " records");
-    MemorySource source(data);
+    MemorySource source(data, progress);
+    progress.PlanStages(BuildStagePlan(settings));
     const VelStatus built = algorithm->Build(source);
     progress.Finish();
     if (InterruptRequested() || built.GetErrorCode() == 1) {
@@ -323,17 +382,16 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     }
 
     // K, the features and how they were chosen are known only from the model document, so it
-    // is always written: into the temporary file of --pmml, which becomes the output once it
-    // has been read, or else into a scratch file in the system's temporary directory, which
-    // is removed afterwards (and, like every temporary file, on an error or Ctrl-C). Without
-    // --pmml the model facts are best effort: a document that cannot be written or read
-    // leaves them out of the summary, and the run goes on.
+    // is always written: into the temporary file of --pmml, or else into a scratch file in the
+    // system's temporary directory, which is never committed (and, like every temporary file,
+    // removed on an error or Ctrl-C). Without --pmml the model facts are best effort: a
+    // document that cannot be written or read leaves them out of the summary, and the run
+    // goes on.
     std::unique_ptr<OutputFile> scratch;
     OutputFile* document = pmml != nullptr && !pmml->IsStandardOutput() ? pmml.get() : nullptr;
     ModelFacts facts;
     if (document == nullptr) {
         try {
-            // Never committed: only its temporary file ever exists.
             scratch = std::make_unique<OutputFile>(SystemTemporaryDirectory() + "knn-model.pmml");
             document = scratch.get();
         } catch (const CliError& e) {
@@ -346,28 +404,40 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     if (document != nullptr) {
         progress.Step(pmml != nullptr ? "writing the model document " + options.pmml
                                       : "writing the model document to read K and the features");
-        facts = ExportAndRead(*algorithm, *document, settings);
+        progress.PlanStages(ExportStagePlan());
+        facts = ExportAndRead(*algorithm, *document, settings, progress);
         progress.Finish();
     }
 
     PrintSummary(summary, options, settings, data, facts, warnings);
+    if (pmml != nullptr && facts.exported.IsError()) {
+        throw CliError(kExitModelUse, "cannot write the model document " + options.pmml + ": " +
+                                          DescribeStatus(facts.exported, &settings));
+    }
 
+    std::string scoring;
+    if (predictions != nullptr) {
+        scoring =
+            ScoreFile(*algorithm, options, settings, data, facts, *predictions, summary, progress);
+    }
+
+    std::vector<OutputFile*> outputs;
     if (pmml != nullptr) {
-        if (facts.exported.IsError()) {
-            throw CliError(kExitModelUse, "cannot write the model document " + options.pmml + ": " +
-                                              DescribeStatus(facts.exported, &settings));
-        }
         if (pmml->IsStandardOutput()) {
             std::ifstream copy(scratch->TemporaryPath(), std::ios::binary);
             std::cout << copy.rdbuf();
         }
-        pmml->Commit();
+        outputs.push_back(pmml.get());
+    }
+    if (predictions != nullptr) {
+        outputs.push_back(predictions.get());
+    }
+    CommitAll(outputs);
+    scratch.reset();
+    if (pmml != nullptr) {
         summary << "Model document written to " << options.pmml << '\n';
     }
-    scratch.reset();
-    if (predictions != nullptr) {
-        ScoreFile(*algorithm, options, settings, *predictions, summary, progress);
-    }
+    summary << scoring;
 }
 
 }  // namespace knncli

@@ -137,6 +137,7 @@ AnalysisSettings ParseSettings(const std::string& text, const std::string& file)
 
     parser.GetParameter("IsAutoKSelection", settings.autoK, nullptr);
     parser.GetParameter("IsFeatureSelection", settings.featureSelection, nullptr);
+    parser.GetParameter("IsFeatureWeight", settings.featureWeight, nullptr);
 
     // Like the component, the fold field is never a distance feature while it assigns folds.
     if (settings.UsesFolds()) {

@@ -28,6 +28,7 @@ struct AnalysisSettings {
 
     bool autoK = false;
     bool featureSelection = false;
+    bool featureWeight = false;  // importances computed and the features weighted by them
 
     // True when the component assigns cases to cross-validation folds by the fold field:
     // automatic K selection alone, with a target.

@@ -140,7 +140,8 @@ struct Outcome {
 };
 
 // Runs the program with `args` in `dir`, with its output captured in files. When `dir` has a
-// subdirectory "tmp", it is the program's temporary directory ($TMPDIR).
+// subdirectory "tmp", it is the program's temporary directory ($TMPDIR); when it has a file
+// "stdin.txt", that is the program's standard input.
 inline pid_t Start(const TempDir& dir, const std::vector<std::string>& args) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -149,6 +150,9 @@ inline pid_t Start(const TempDir& dir, const std::vector<std::string>& args) {
         }
         if (fs::is_directory(dir / "tmp")) {
             setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        }
+        if (fs::exists("stdin.txt") && freopen("stdin.txt", "r", stdin) == nullptr) {
+            _exit(126);
         }
         if (freopen("stdout.txt", "w", stdout) == nullptr ||
             freopen("stderr.txt", "w", stderr) == nullptr) {

@@ -97,7 +97,8 @@ TEST(CsvNumbers, ReadInTheCLocaleOnly) {
         EXPECT_FALSE(ParseNumber(text)) << text;
     }
     EXPECT_TRUE(IsMissingText(" ") && IsMissingText("NA") && IsMissingText("?"));
-    EXPECT_FALSE(IsMissingText("na"));
+    EXPECT_TRUE(IsMissingText("nan") && IsMissingText(" NaN ") && IsMissingText("NAN"));
+    EXPECT_FALSE(IsMissingText("na") || IsMissingText("nana"));
 }
 
 TEST(CsvWriting, QuotesOnlyWhenNeededAndRoundTripsNumbers) {

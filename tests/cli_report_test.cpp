@@ -1,5 +1,5 @@
 // What the knn program reads back and reports: the model document, the model summary, the
-// scoring results, status sentences, the predictions file, output files and progress.
+// scoring results, status sentences, the predictions file and output files.
 #ifdef KNN_CLI_PATH
 
 #include <gtest/gtest.h>
@@ -15,9 +15,7 @@
 #include "ModelSummary.h"
 #include "Output.h"
 #include "Predictions.h"
-#include "Progress.h"
 #include "Settings.h"
-#include "VelMV.h"
 
 #include "CliTestSupport.h"
 
@@ -263,45 +261,6 @@ TEST(OutputFile, AppearsOnlyWhenCommitted) {
     } catch (const CliError& e) {
         EXPECT_EQ(e.Code(), kExitOutput);
     }
-}
-
-// A report as the component hands it over after a stage.
-class StageReport : public VelCommon_940::ProgressReport {
-public:
-    StageReport(int stage, int count) : stage_(stage), count_(count) {}
-    int DiscreteMeasure(const std::string& name) override {
-        return name == "ReportStage"                        ? stage_
-               : name == ConsoleProgress::StageName(stage_) ? count_
-                                                            : -1;
-    }
-    double ScaleMeasure(const std::string& name) override {
-        return name == "elapsedTime" ? 0.25 : VelCommon_940::VelMV::Missing();
-    }
-
-private:
-    int stage_;
-    int count_;
-};
-
-TEST(Progress, OneLinePerStageUnlessQuiet) {
-    std::ostringstream lines;
-    ConsoleProgress progress(lines, false, false);
-    StageReport cases(0, 30000);
-    StageReport built(2, 1);
-    StageReport unknown(42, 1);
-    progress.Notify(&cases);
-    progress.Notify(&built);
-    progress.Notify(&unknown);
-    progress.Advance("scoring", 1, 2);  // only on a terminal
-    EXPECT_EQ(lines.str(),
-              "knn: reading cases: 30000 valid so far (0.25 s processor time)\n"
-              "knn: building the model: done (0.25 s processor time)\n");
-
-    std::ostringstream silent;
-    ConsoleProgress quiet(silent, true, true);
-    quiet.Notify(&built);
-    quiet.Step("reading");
-    EXPECT_EQ(silent.str(), "");
 }
 
 }  // namespace
