@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Csv.h"
@@ -56,6 +57,28 @@ TEST(InferSettings, BuildsADictionaryThatReadsBackWithTheRightRoles) {
     EXPECT_TRUE(settings.UsesFolds());
     ASSERT_EQ(inferred.notes.size(), 4u);
     EXPECT_NE(inferred.notes[0].find("\"flag\""), std::string::npos);
+}
+
+TEST(InferSettings, DeclaredRangesReadBackAsExactlyTheDataValues) {
+    // Values whose shortest text has an exponent, or that need all 17 digits.
+    TempDir dir;
+    InitOptions options;
+    options.data = dir.Write("d.csv",
+                             "a,b,c,y\n"
+                             "0.30000000000000004,1e-07,100000,p\n"
+                             "-1.7976931348623157e308,123456789.12345679,4e+06,q\n");
+    options.targets = {"y"};
+    options.k = 1;
+    const AnalysisSettings settings =
+        ParseSettings(InferSettings(options, nullptr).document, "inferred.xml");
+    const auto range = [&settings](int field) {
+        const auto* variable =
+            dynamic_cast<const VelXML_940::VelContVar*>(settings.dictionary->GetVarAt(field));
+        return std::pair(variable->GetMin(), variable->GetMax());
+    };
+    EXPECT_EQ(range(0), std::pair(-1.7976931348623157e308, 0.1 + 0.2));
+    EXPECT_EQ(range(1), std::pair(1e-07, 123456789.12345679));
+    EXPECT_EQ(range(2), std::pair(100000.0, 4e6));
 }
 
 TEST(InferSettings, FitsFoldsAndTheRangeOfKToTheNumberOfRecords) {
