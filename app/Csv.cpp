@@ -1,19 +1,25 @@
 #include "Csv.h"
 
 #include "Errors.h"
+#include "VelNumber.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <iostream>
-#include <set>
+#include <unordered_set>
 
 namespace knncli {
 
 namespace {
 
 constexpr int kEnd = std::char_traits<char>::eof();
+
+// Every byte but a UTF-8 continuation byte starts a character.
+bool StartsCharacter(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+}
 
 // Offset of the first byte that does not belong to a well-formed UTF-8 sequence, or npos.
 size_t FindInvalidUtf8(std::string_view text) {
@@ -108,9 +114,10 @@ void CsvReader::Fail(size_t index, const std::string& message) const {
     throw CsvError(fileName_, FieldLine(index), static_cast<int>(index) + 1, message);
 }
 
-bool CsvReader::ReadRecord(std::vector<std::string>& fields) {
+bool CsvReader::ReadRecord(std::vector<std::string>& fields, size_t keep) {
     fields.clear();
     fieldLines_.clear();
+    fieldCount_ = 0;
     if (in_.rdbuf() == nullptr) {
         return false;
     }
@@ -141,8 +148,11 @@ bool CsvReader::ReadRecord(std::vector<std::string>& fields) {
     std::string field;
     for (bool more = true; more;) {
         field.clear();
-        fieldLines_.push_back(line_);
-        const int column = static_cast<int>(fields.size()) + 1;
+        const long fieldLine = line_;
+        if (fieldCount_ <= keep) {
+            fieldLines_.push_back(fieldLine);
+        }
+        const int column = static_cast<int>(fieldCount_) + 1;
         int c = Get();
         if (c == '"') {
             const long startLine = line_;
@@ -178,11 +188,14 @@ bool CsvReader::ReadRecord(std::vector<std::string>& fields) {
         }
         const size_t bad = FindInvalidUtf8(field);
         if (bad != std::string_view::npos) {
-            throw CsvError(fileName_, fieldLines_.back(), column,
+            throw CsvError(fileName_, fieldLine, column,
                            "the text is not valid UTF-8 (byte " + std::to_string(bad + 1) +
                                " of the field); save the file as UTF-8");
         }
-        fields.push_back(field);
+        if (fieldCount_ < keep) {
+            fields.push_back(field);
+        }
+        ++fieldCount_;
         if (c == ',') {
             continue;
         }
@@ -212,27 +225,44 @@ std::istream& DataInput::Stream() {
 }
 
 bool ReadDataRecord(CsvReader& reader, std::vector<std::string>& fields, size_t width) {
-    if (!reader.ReadRecord(fields)) {
+    // A record that is too long is not kept beyond the header's width.
+    if (!reader.ReadRecord(fields, width)) {
         return false;
     }
-    if (fields.size() != width) {
-        reader.Fail(std::min(fields.size(), width),
-                    "this record has " + std::to_string(fields.size()) +
-                        " fields, but the header has " + std::to_string(width));
+    const size_t count = reader.FieldCount();
+    if (count != width) {
+        reader.Fail(std::min(count, width), "this record has " + std::to_string(count) +
+                                                " fields, but the header has " +
+                                                std::to_string(width));
     }
     return true;
 }
 
 std::vector<std::string> ReadHeader(CsvReader& reader) {
     std::vector<std::string> names;
-    if (!reader.ReadRecord(names)) {
+    if (!reader.ReadRecord(names, kMaxColumns)) {
         throw CsvError(reader.FileName(), 1, 0, "the file is empty; a header line is expected");
     }
-    std::set<std::string> seen;
+    if (reader.FieldCount() > kMaxColumns) {
+        reader.Fail(kMaxColumns, "the header has " + std::to_string(reader.FieldCount()) +
+                                     " columns; a file may have at most " +
+                                     std::to_string(kMaxColumns));
+    }
+    // Views of the names, which stay in place while the set is used.
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(names.size());
     for (size_t i = 0; i < names.size(); ++i) {
         names[i] = std::string(Trim(names[i]));
+        const auto length =
+            static_cast<size_t>(std::count_if(names[i].begin(), names[i].end(), StartsCharacter));
+        if (length > kMaxColumnNameLength) {
+            reader.Fail(i, "the column name " + Quoted(names[i]) + " has " +
+                               std::to_string(length) +
+                               " characters; a column name may have at most " +
+                               std::to_string(kMaxColumnNameLength));
+        }
         if (!names[i].empty() && !seen.insert(names[i]).second) {
-            reader.Fail(i, "the column name \"" + names[i] + "\" appears twice in the header");
+            reader.Fail(i, "the column name " + Quoted(names[i]) + " appears twice in the header");
         }
     }
     return names;
@@ -241,8 +271,13 @@ std::vector<std::string> ReadHeader(CsvReader& reader) {
 std::string Quoted(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out = "\"";
+    size_t characters = 0;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
+        if (StartsCharacter(c) && ++characters > kQuotedLength) {
+            out += "\u2026";  // "…"
+            break;
+        }
         if (c == '\r') {
             out += "\\r";
         } else if (c == '\n') {
@@ -293,7 +328,7 @@ std::optional<double> ParseNumber(std::string_view text) {
     }
     double value = 0.0;
     const char* end = digits.data() + digits.size();
-    const auto result = std::from_chars(digits.data(), end, value, std::chars_format::general);
+    const auto result = VelCommon_940::DecimalToDouble(digits.data(), end, value);
     if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
         return std::nullopt;
     }

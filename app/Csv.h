@@ -3,6 +3,8 @@
 // byte-order mark. Numbers are read and written in the C locale, whatever the user's locale.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <fstream>
 #include <istream>
 #include <optional>
@@ -12,6 +14,15 @@
 #include <vector>
 
 namespace knncli {
+
+// The most columns a file may have, and the longest column name (in characters). Without these
+// bounds a header line of 100 megabytes could take gigabytes of memory: the names, and what is
+// kept per column.
+inline constexpr size_t kMaxColumns = 100000;
+inline constexpr size_t kMaxColumnNameLength = 1000;
+
+// Texts of a file that a message quotes are cut after this many characters.
+inline constexpr size_t kQuotedLength = 60;
 
 // A problem in an input file; what() reads "FILE:LINE:COLUMN: message", where the column is
 // the field's position in its record, counted from 1 ("FILE:LINE: message" when the problem
@@ -38,8 +49,11 @@ public:
 
     // Reads the next record into `fields`. Blank lines are skipped. False at the end of the
     // input. Throws CsvError for a quoted field that is never closed, text after a closing
-    // quote, or bytes that are not UTF-8.
-    bool ReadRecord(std::vector<std::string>& fields);
+    // quote, or bytes that are not UTF-8. Only the first `keep` fields are stored; the others
+    // are read, checked and counted.
+    bool ReadRecord(std::vector<std::string>& fields, size_t keep = SIZE_MAX);
+    // The number of fields of the last record read, stored or not.
+    size_t FieldCount() const { return fieldCount_; }
 
     // Line on which the last record read starts, and on which its field `index` starts.
     long RecordLine() const { return recordLine_; }
@@ -59,7 +73,8 @@ private:
     long line_ = 1;
     long recordLine_ = 0;
     bool started_ = false;
-    std::vector<long> fieldLines_;
+    size_t fieldCount_ = 0;
+    std::vector<long> fieldLines_;  // of the stored fields and the first one not stored
 };
 
 // A data file to read, or standard input for the path "-". Throws CliError(kExitData) when the
@@ -81,7 +96,8 @@ private:
 bool ReadDataRecord(CsvReader& reader, std::vector<std::string>& fields, size_t width);
 
 // The header of a CSV file: its column names (surrounding blanks removed), checked for
-// duplicates. Throws CsvError when the file is empty or a name is given twice.
+// duplicates. Throws CsvError when the file is empty, a name is given twice, or the header goes
+// beyond kMaxColumns or kMaxColumnNameLength.
 std::vector<std::string> ReadHeader(CsvReader& reader);
 
 // True for the texts that always stand for a missing value: empty (or blank), "NA", "?" and
@@ -107,7 +123,8 @@ std::string FormatIdentifier(double value);
 // Joins already quoted fields into one output line, without the line end.
 std::string CsvLine(const std::vector<std::string>& fields);
 
-// `text` in double quotes for a message, with control characters made visible ("a\\r").
+// `text` in double quotes for a message, with control characters made visible ("a\\r"), and cut
+// after kQuotedLength characters, which "…" then follows.
 std::string Quoted(std::string_view text);
 
 // `text` with surrounding blanks (spaces and tabs) removed.

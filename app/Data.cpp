@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <fstream>
+#include <string_view>
+#include <unordered_map>
 
 #include "Csv.h"
 #include "Errors.h"
@@ -120,6 +122,12 @@ std::vector<FieldSource> MapFields(const std::vector<std::string>& header,
     const auto isUsed = [&used](int field) {
         return std::binary_search(used.begin(), used.end(), field);
     };
+    // Column of each name; the first one for the empty name, which may come more than once.
+    std::unordered_map<std::string_view, int> columnOf;
+    columnOf.reserve(header.size());
+    for (size_t column = 0; column < header.size(); ++column) {
+        columnOf.emplace(header[column], static_cast<int>(column));
+    }
     std::vector<FieldSource> sources(static_cast<size_t>(width));
     data.columns.assign(static_cast<size_t>(width), -1);
     std::vector<std::string> absent;
@@ -137,9 +145,9 @@ std::vector<FieldSource> MapFields(const std::vector<std::string>& header,
                                 field != settings.focal && source.min > -DBL_MAX &&
                                 source.max < DBL_MAX;
         }
-        const auto column = std::find(header.begin(), header.end(), source.variable->Name());
-        if (column != header.end()) {
-            source.column = static_cast<int>(column - header.begin());
+        const auto column = columnOf.find(source.variable->Name());
+        if (column != columnOf.end()) {
+            source.column = column->second;
             data.columns[static_cast<size_t>(field)] = source.column;
             continue;
         }

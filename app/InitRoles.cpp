@@ -2,13 +2,13 @@
 // its values), with the checks that the data can play those roles.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <map>
 #include <set>
 
 #include "Csv.h"
 #include "Errors.h"
 #include "InitSteps.h"
+#include "VelNumber.h"
 
 namespace knncli {
 
@@ -149,14 +149,12 @@ std::string NumberProblem(const std::string& cell) {
                    "separator)";
         }
     }
+    // A number too close to zero reads as zero, so only one too large is out of range.
     double value = 0.0;
     const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value, std::chars_format::general);
+    const auto result = VelCommon_940::DecimalToDouble(text.data(), end, value);
     if (result.ec == std::errc::result_out_of_range && result.ptr == end) {
-        const size_t exponent = lower.find('e');
-        const bool tiny = exponent != std::string::npos && exponent + 1 < lower.size() &&
-                          lower[exponent + 1] == '-';
-        return tiny ? "too close to zero for a number" : "too large for a number";
+        return "too large for a number";
     }
     return "not a number";
 }

@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "Init.h"
+#include "VelLimits.h"
 
 namespace knncli {
 
-// More distinct values than this make a column useless as categories (and expensive to keep).
-inline constexpr size_t kMaxCategories = 1000;
+// More distinct values than this make a column useless as categories (and expensive to keep);
+// the component refuses a target or predictor with more.
+inline constexpr size_t kMaxCategories = VelCommon_940::kMaxCategories;
 
 // What one pass over the data learnt about a column.
 struct Column {

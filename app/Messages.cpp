@@ -93,6 +93,20 @@ const std::map<long, Sentence>& Sentences() {
          {"fixed features (SpecifiedFeature) cannot be combined with K selection, feature "
           "selection or feature weights, and need exactly one weight each",
           nullptr}},
+        {200071,
+         {"a categorical target or predictor has too many categories",
+          "the field %F has too many categories for a target or predictor; leave it out or "
+          "group its values"}},
+        {200072,
+         {"a continuous field has a declared range too wide to rescale with",
+          "the declared range of the field %F is too wide to rescale with"}},
+        {200073,
+         {"a weight in SpecifiedFeatureWeight is not a number above 0",
+          "the weight given to the feature %F (SpecifiedFeatureWeight) is not a number above 0"}},
+        {200074,
+         {"fieldFormat must be well-formed XML content, since the model document takes it as "
+          "it is",
+          nullptr}},
         // Component: data and building.
         {200004,
          {"no valid case remains after the cases with unusable values are dropped", nullptr}},
@@ -121,7 +135,8 @@ const std::map<long, Sentence>& Sentences() {
           nullptr}},
         {200064,
          {"a neighbour search found no neighbour (a distance may be too large to represent)",
-          nullptr}},
+          "no distance could be computed along the field %F; check its values and declared "
+          "range, or rescale it (RescaleMethod)"}},
         // Component: scoring and the model document.
         {200049,
          {"the record does not fit the model's dictionary",
@@ -133,6 +148,12 @@ const std::map<long, Sentence>& Sentences() {
           "TempFileDir names a writable directory, with a trailing '/'",
           nullptr}},
         {200063, {"scoring the training cases for the model document failed", nullptr}},
+        // Component: any operation.
+        {200076,
+         {"the component ran out of memory; try again with fewer records or fields, or with "
+          "more memory free",
+          nullptr}},
+        {200077, {"the component failed unexpectedly", nullptr}},
         // Warnings.
         {200068,
          {"NSpecifiedFeatures plus the forced variables is more than the number of features; "

@@ -1,9 +1,7 @@
 #include "Run.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
+#include <cstring>
 #include <memory>
 #include <sstream>
 
@@ -59,6 +57,7 @@ private:
 // What the model document told about the models, or why it told nothing.
 struct ModelFacts {
     VelStatus exported;  // the component's status of writing the document
+    int writeError = 0;  // the cause (errno) of a failed write of the document, or 0
     std::vector<DocumentModel> models;
     std::string problem;  // empty when `models` could be read
 };
@@ -172,13 +171,16 @@ ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& do
     if (InterruptRequested() || facts.exported.GetErrorCode() == 1) {
         Interrupted();
     }
+    // A failed write is told with its cause, whatever the component made of it.
+    facts.writeError = document.Flush();
+    if (facts.writeError != 0) {
+        facts.problem = "the model document could not be stored in " + document.TemporaryPath() +
+                        ": " + std::strerror(facts.writeError);
+        return facts;
+    }
     if (facts.exported.IsError()) {
         facts.problem = "the component could not write the model document: " +
                         DescribeStatus(facts.exported, &settings);
-        return facts;
-    }
-    if (!document.Stream().flush()) {
-        facts.problem = "the model document could not be stored in " + document.TemporaryPath();
         return facts;
     }
     progress.Step("reading the model document back");
@@ -291,9 +293,12 @@ std::string ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions&
     return report.str();
 }
 
-// Commits the outputs in turn. A commit that fails after another one succeeded says which file
-// was written all the same.
-void CommitAll(const std::vector<OutputFile*>& outputs) {
+// Commits the outputs in turn, those written directly first: a failed write to one of them is
+// known before any file is renamed into place. A commit that fails after another one succeeded
+// says which file was written all the same.
+void CommitAll(std::vector<OutputFile*> outputs) {
+    std::stable_partition(outputs.begin(), outputs.end(),
+                          [](const OutputFile* output) { return output->IsDirect(); });
     std::vector<std::string> written;
     for (OutputFile* output : outputs) {
         try {
@@ -384,15 +389,16 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     // K, the features and how they were chosen are known only from the model document, so it
     // is always written: into the temporary file of --pmml, or else into a scratch file in the
     // system's temporary directory, which is never committed (and, like every temporary file,
-    // removed on an error or Ctrl-C). Without --pmml the model facts are best effort: a
-    // document that cannot be written or read leaves them out of the summary, and the run
-    // goes on.
+    // removed on an error or Ctrl-C). A --pmml that is written directly gets a copy of the
+    // scratch file at the end. Without --pmml the model facts are best effort: a document
+    // that cannot be written or read leaves them out of the summary, and the run goes on.
     std::unique_ptr<OutputFile> scratch;
-    OutputFile* document = pmml != nullptr && !pmml->IsStandardOutput() ? pmml.get() : nullptr;
+    OutputFile* document = pmml != nullptr && !pmml->IsDirect() ? pmml.get() : nullptr;
     ModelFacts facts;
     if (document == nullptr) {
         try {
-            scratch = std::make_unique<OutputFile>(SystemTemporaryDirectory() + "knn-model.pmml");
+            scratch = std::make_unique<OutputFile>(SystemTemporaryDirectory() + "knn-model.pmml",
+                                                   OutputFile::Kind::kScratch);
             document = scratch.get();
         } catch (const CliError& e) {
             if (pmml != nullptr) {
@@ -410,6 +416,12 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     }
 
     PrintSummary(summary, options, settings, data, facts, warnings);
+    if (pmml != nullptr && facts.writeError != 0) {
+        const std::string through =
+            document == pmml.get() ? "" : " (through " + document->TemporaryPath() + ")";
+        throw CliError(kExitOutput, "cannot write the model document " + options.pmml + through +
+                                        ": " + std::strerror(facts.writeError));
+    }
     if (pmml != nullptr && facts.exported.IsError()) {
         throw CliError(kExitModelUse, "cannot write the model document " + options.pmml + ": " +
                                           DescribeStatus(facts.exported, &settings));
@@ -423,9 +435,8 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
 
     std::vector<OutputFile*> outputs;
     if (pmml != nullptr) {
-        if (pmml->IsStandardOutput()) {
-            std::ifstream copy(scratch->TemporaryPath(), std::ios::binary);
-            std::cout << copy.rdbuf();
+        if (pmml->IsDirect()) {
+            scratch->CopyTo(*pmml);
         }
         outputs.push_back(pmml.get());
     }

@@ -14,8 +14,11 @@ namespace {
 
 using VelCommon_940::VelStatus;
 
-void AddOnce(std::vector<int>& list, int field) {
-    if (field >= 0 && std::find(list.begin(), list.end(), field) == list.end()) {
+// Appends `field` (not -1) to `list` unless `listed`, which has a mark per dictionary field,
+// shows it there already; the marks keep a list of many fields linear to build.
+void AddOnce(std::vector<int>& list, std::vector<bool>& listed, int field) {
+    if (field >= 0 && !listed[static_cast<size_t>(field)]) {
+        listed[static_cast<size_t>(field)] = true;
         list.push_back(field);
     }
 }
@@ -29,8 +32,9 @@ void AddOnce(std::vector<int>& list, int field) {
 std::vector<int> Indices(const VelXML_940::VelVarList& dictionary,
                          const std::vector<std::string>& names) {
     std::vector<int> fields;
+    std::vector<bool> listed(static_cast<size_t>(dictionary.Size()), false);
     for (const std::string& name : names) {
-        AddOnce(fields, dictionary.FindVariable(name));
+        AddOnce(fields, listed, dictionary.FindVariable(name));
     }
     return fields;
 }
@@ -146,23 +150,24 @@ AnalysisSettings ParseSettings(const std::string& text, const std::string& file)
 
     // A case is kept only when every one of these fields has a usable value; the case label is
     // carried along but never makes a case invalid.
-    AddOnce(settings.usedFields, settings.caseId);
-    AddOnce(settings.usedFields, settings.focal);
+    std::vector<bool> used(static_cast<size_t>(dictionary.Size()), false);
+    AddOnce(settings.usedFields, used, settings.caseId);
+    AddOnce(settings.usedFields, used, settings.focal);
     for (int field : settings.targets) {
-        AddOnce(settings.usedFields, field);
+        AddOnce(settings.usedFields, used, field);
     }
     for (int field : settings.features) {
-        AddOnce(settings.usedFields, field);
+        AddOnce(settings.usedFields, used, field);
     }
     if (settings.featureSelection) {
         names.clear();
         if (parser.GetArray("ForcedVariables", names, nullptr).IsOK()) {
             for (int field : Indices(dictionary, names)) {
-                AddOnce(settings.usedFields, field);
+                AddOnce(settings.usedFields, used, field);
             }
         }
     } else if (settings.UsesFolds()) {
-        AddOnce(settings.usedFields, settings.fold);
+        AddOnce(settings.usedFields, used, settings.fold);
     }
     return settings;
 }

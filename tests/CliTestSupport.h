@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -141,8 +142,10 @@ struct Outcome {
 
 // Runs the program with `args` in `dir`, with its output captured in files. When `dir` has a
 // subdirectory "tmp", it is the program's temporary directory ($TMPDIR); when it has a file
-// "stdin.txt", that is the program's standard input.
-inline pid_t Start(const TempDir& dir, const std::vector<std::string>& args) {
+// "stdin.txt", that is the program's standard input. `inChild`, when given, runs in the child
+// just before the program starts (to set a limit, say).
+inline pid_t Start(const TempDir& dir, const std::vector<std::string>& args,
+                   const std::function<void()>& inChild = {}) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir((dir / "").c_str()) != 0) {
@@ -157,6 +160,9 @@ inline pid_t Start(const TempDir& dir, const std::vector<std::string>& args) {
         if (freopen("stdout.txt", "w", stdout) == nullptr ||
             freopen("stderr.txt", "w", stderr) == nullptr) {
             _exit(126);
+        }
+        if (inChild) {
+            inChild();
         }
         std::vector<char*> argv{const_cast<char*>(KNN_CLI_PATH)};
         for (const std::string& arg : args) {
@@ -181,8 +187,9 @@ inline Outcome Finish(const TempDir& dir, pid_t pid) {
     return outcome;
 }
 
-inline Outcome Knn(const TempDir& dir, const std::vector<std::string>& args) {
-    return Finish(dir, Start(dir, args));
+inline Outcome Knn(const TempDir& dir, const std::vector<std::string>& args,
+                   const std::function<void()>& inChild = {}) {
+    return Finish(dir, Start(dir, args, inChild));
 }
 
 // Every run has a temporary directory of its own, for the program ($TMPDIR) and the component
@@ -198,10 +205,11 @@ protected:
     void TearDown() override {
         EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "a temporary file was left behind";
     }
-    Outcome Run(const std::string& data, std::vector<std::string> more = {}) {
+    Outcome Run(const std::string& data, std::vector<std::string> more = {},
+                const std::function<void()>& inChild = {}) {
         std::vector<std::string> args{"run", "--settings", "s.xml", "--data", data};
         args.insert(args.end(), more.begin(), more.end());
-        return Knn(dir, args);
+        return Knn(dir, args, inChild);
     }
     TempDir dir;
 };

@@ -19,10 +19,10 @@
 
 namespace knn_test {
 
-// Validates with xmllint against the schema beside the checkout. Both are required: without
+// Validates with xmllint against the schema kept in tests/pmml. Both are required: without
 // them the check fails instead of passing silently.
 inline ::testing::AssertionResult MatchesSchema(const std::string& document) {
-    const std::string schema = std::string(KNN_SOURCE_DIR) + "/../shared/pmml/pmml-4-3.xsd";
+    const std::string schema = std::string(KNN_SOURCE_DIR) + "/tests/pmml/pmml-4-3.xsd";
     if (!std::filesystem::exists(schema) || access("/usr/bin/xmllint", X_OK) != 0) {
         return ::testing::AssertionFailure() << "need " << schema << " and /usr/bin/xmllint";
     }

@@ -153,6 +153,38 @@ TEST(BuildAndScore, RefusalsAndFailures) {
         6);
 }
 
+TEST(BuildAndScore, ADistanceTooLargeToRepresentNamesItsField) {
+    // Choosing K searches the training cases, one of which lies so far out on x1 that the
+    // square of its difference from the others cannot be represented.
+    KNN_800::KNNFactory factory;
+    auto choosing = Create(knn_test::AutoK("cls", 1, 2), factory);
+    ASSERT_NE(choosing, nullptr);
+    VectorRecordSource source = SixCases();
+    for (size_t i = 0; i < source.records.size(); ++i) {
+        source.records[i].Values()[knn_test::kFold] = static_cast<double>(i % 3);
+        source.records[i].Values()[knn_test::kX2] = static_cast<double>(i);
+    }
+    source.records[2].Values()[knn_test::kX1] = 1e200;
+    const VelCommon_940::VelStatus failed = choosing->Build(source);
+    EXPECT_EQ(failed.GetErrorCode(), 200064);
+    EXPECT_EQ(failed.GetDiscreteDatum(0), knn_test::kX1);
+    EXPECT_NE(failed.GetMessage().find("a value of the field 'x1' is too large for a distance"),
+              std::string::npos)
+        << failed.GetMessage();
+
+    // Scoring: the record's own value is too far from every training case.
+    SettingsDocument d;
+    d.Roles().Target("cls").Predictor("x1").Param("RescaleMethod", "bool", "false");
+    auto algorithm = Create(d, factory);
+    VectorRecordSource plain = SixCases();
+    ASSERT_TRUE(algorithm->Build(plain).IsOK());
+    std::vector<std::vector<double>> result;
+    const VelCommon_940::VelStatus scored =
+        algorithm->Score(Record({M, -1e300, 0, 0.5, 0, 0, 0, 1, 0, 0}), nullptr, result);
+    EXPECT_EQ(scored.GetErrorCode(), 200064);
+    EXPECT_EQ(scored.GetDiscreteDatum(0), knn_test::kX1);
+}
+
 TEST(BuildAndScore, InterruptionAndProgress) {
     KNN_800::KNNFactory factory;
     SettingsDocument d;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <string>
@@ -88,6 +90,72 @@ TEST(CsvReader, HeaderMustExistAndNotRepeatANameAfterTrimming) {
     }
 }
 
+TEST(CsvReader, HeaderIsLimitedInColumnsAndNameLength) {
+    const auto headerError = [](const std::string& header) {
+        std::istringstream in(header + "\n");
+        CsvReader reader(in, "t.csv");
+        try {
+            ReadHeader(reader);
+        } catch (const CsvError& e) {
+            return e;
+        }
+        return CsvError("", 0, 0, "no error");
+    };
+    std::string columns = "c0";
+    for (size_t i = 1; i < kMaxColumns; ++i) {
+        columns += ",c" + std::to_string(i);
+    }
+    std::string name;
+    for (size_t i = 0; i < kMaxColumnNameLength; ++i) {
+        name += "\xC3\xA9";  // one character, two bytes
+    }
+    EXPECT_EQ(headerError(columns).Line(), 0);
+    EXPECT_EQ(headerError("a," + name).Line(), 0);
+
+    const CsvError wide = headerError(columns + ",more");
+    EXPECT_EQ(wide.Line(), 1);
+    EXPECT_EQ(wide.Column(), static_cast<int>(kMaxColumns) + 1);
+    EXPECT_NE(wide.Message().find("has 100001 columns"), std::string::npos) << wide.Message();
+    const CsvError longName = headerError("a," + name + "x");
+    EXPECT_EQ(longName.Line(), 1);
+    EXPECT_EQ(longName.Column(), 2);
+    EXPECT_NE(longName.Message().find("has 1001 characters"), std::string::npos);
+
+    // A record longer than its header is counted to its end, but not kept beyond the header.
+    std::istringstream in("a,b\n1,2,3,4\n");
+    CsvReader reader(in, "t.csv");
+    std::vector<std::string> fields;
+    ReadHeader(reader);
+    try {
+        ReadDataRecord(reader, fields, 2);
+        FAIL() << "long record accepted";
+    } catch (const CsvError& e) {
+        EXPECT_EQ(e.Column(), 3);
+        EXPECT_EQ(e.Message(), "this record has 4 fields, but the header has 2");
+    }
+    EXPECT_EQ(fields, (std::vector<std::string>{"1", "2"}));
+}
+
+TEST(CsvMessages, QuotedTextsAreCutAfterSixtyCharacters) {
+    std::string sixty;
+    for (int i = 0; i < 60; ++i) {
+        sixty += "\xE2\x82\xAC";  // "€"
+    }
+    EXPECT_EQ(Quoted(sixty), "\"" + sixty + "\"");
+    EXPECT_EQ(Quoted(sixty + "\xE2\x82\xAC and more"), "\"" + sixty + "\u2026\"");
+    EXPECT_EQ(Quoted(std::string(59, 'x') + "\r\n"), "\"" + std::string(59, 'x') + "\\r\u2026\"");
+
+    std::istringstream twice(std::string(70, 'n') + "," + std::string(70, 'n') + "\n");
+    CsvReader reader(twice, "t.csv");
+    try {
+        ReadHeader(reader);
+        FAIL() << "duplicate accepted";
+    } catch (const CsvError& e) {
+        EXPECT_EQ(e.Message(), "the column name \"" + std::string(60, 'n') +
+                                   "\u2026\" appears twice in the header");
+    }
+}
+
 TEST(CsvNumbers, ReadInTheCLocaleOnly) {
     EXPECT_EQ(ParseNumber(" 2.5 "), 2.5);
     EXPECT_EQ(ParseNumber("+3"), 3.0);
@@ -99,6 +167,14 @@ TEST(CsvNumbers, ReadInTheCLocaleOnly) {
     EXPECT_TRUE(IsMissingText(" ") && IsMissingText("NA") && IsMissingText("?"));
     EXPECT_TRUE(IsMissingText("nan") && IsMissingText(" NaN ") && IsMissingText("NAN"));
     EXPECT_FALSE(IsMissingText("na") || IsMissingText("nana"));
+}
+
+TEST(CsvNumbers, TooCloseToZeroReadsAsZeroAndOnlyTooLargeIsRefused) {
+    EXPECT_EQ(ParseNumber("1e-400"), 0.0);
+    EXPECT_TRUE(std::signbit(*ParseNumber(" -1e-400")));
+    EXPECT_EQ(ParseNumber("+4.9e-324"), std::numeric_limits<double>::denorm_min());
+    EXPECT_FALSE(ParseNumber("1e400"));
+    EXPECT_FALSE(ParseNumber("-1.8e308"));
 }
 
 TEST(CsvWriting, QuotesOnlyWhenNeededAndRoundTripsNumbers) {

@@ -184,6 +184,12 @@ TEST(InferSettings, ReadsNanAsMissingAndStopsAtAStrayTextInAColumnOfNumbers) {
     EXPECT_TRUE(Contains(error.Message(), "--categorical"));
     options.data = dir.Write("d.csv", Replace(Records(), "\n5,", "\n1e400,"));
     EXPECT_TRUE(Contains(InferError(options).Message(), "\"1e400\" is too large for a number"));
+    // A number too close to zero for a double is zero.
+    options.data = dir.Write("d.csv", Replace(Records(), "\n5,", "\n1e-400,"));
+    settings = ParseSettings(InferSettings(options, nullptr).document, "s.xml");
+    x = dynamic_cast<const VelXML_940::VelContVar*>(settings.dictionary->GetVarAt(0));
+    ASSERT_NE(x, nullptr);
+    EXPECT_EQ(x->GetMin(), 0.0);
     options.data = dir.Write("d.csv", Replace(Records(), "\n5,", "\n-Inf,"));
     EXPECT_TRUE(Contains(InferError(options).Message(), "\"-Inf\" is not a finite number"));
     // The first such cell of the file is named, whichever column holds it.

@@ -46,14 +46,22 @@ TEST_F(Program, BuildsSummarisesAndScores) {
 }
 
 TEST_F(Program, CountsDroppedCasesAndSendsPredictionsToStandardOutput) {
-    dir.Write("mixed.csv", std::string(kTraining) + "a,1,NA,blue,1,z\nb,1,1,green,1,z\n");
+    // An unknown category of 70 characters is shown with its first 60 only.
+    std::string long70;
+    for (int i = 0; i < 70; ++i) {
+        long70 += "\xC3\xA9";  // "é"
+    }
+    dir.Write("mixed.csv", std::string(kTraining) + "a,1,NA,blue,1,z\nb,1,1,green,1,z\nc,1,1," +
+                               long70 + ",1,z\n");
     dir.Write("new.csv", "x1,x2,colour\n1,1,blue\n");
     const Outcome run = Run("mixed.csv", {"--score", "new.csv", "--predictions", "-", "-q"});
     ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_TRUE(Contains(run.err, "cases dropped   2"));
+    EXPECT_TRUE(Contains(run.err, "cases dropped   3"));
     EXPECT_TRUE(Contains(run.err, "1  missing value in field \"x1\""));
     EXPECT_TRUE(
-        Contains(run.err, "1  unknown category in field \"colour\" (for example \"green\")"));
+        Contains(run.err, "2  unknown category in field \"colour\" (for example \"green\", \"" +
+                              long70.substr(0, 120) + "\u2026\")"))
+        << run.err;
     EXPECT_FALSE(Contains(run.err, "building the model"));  // quiet
     EXPECT_EQ(ReadAll(run.out).size(), 2u);
 }

@@ -1,14 +1,17 @@
-// Host common library: missing value, guarded product, status and variable dictionary.
+// Host common library: missing value, guarded product, status, variable dictionary and the
+// decimal number reader.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "VelMV.h"
+#include "VelNumber.h"
 #include "VelPower.h"
 #include "VelStatus.h"
 #include "VelVarList.h"
@@ -138,4 +141,58 @@ TEST(VelVarList, LookupBoundsAndOwnership) {
         EXPECT_EQ(x->GetMax(), DBL_MAX);
     }
     EXPECT_EQ(deleted, 2);
+}
+
+TEST(VelVarList, FindsEachOfManyFieldsByNameUntilCleared) {
+    // Looked up one by one, as a settings document of this many fields is read.
+    const int count = 200000;
+    VelVarList list;
+    for (int i = 0; i < count; ++i) {
+        list.Add(new VelContVar("f" + std::to_string(i)));
+    }
+    int found = 0;
+    for (int i = 0; i < count; ++i) {
+        found += list.FindVariable("f" + std::to_string(i)) == i ? 1 : 0;
+    }
+    EXPECT_EQ(found, count);
+    EXPECT_EQ(list.FindVariable("f200000"), -1);
+    // A second field of the same name leaves the first one found.
+    EXPECT_EQ(list.Add(new VelContVar("f7")), count);
+    EXPECT_EQ(list.FindVariable("f7"), 7);
+
+    list.Clear();
+    EXPECT_EQ(list.FindVariable("f7"), -1);
+    list.Add(new VelContVar("f9"));
+    EXPECT_EQ(list.FindVariable("f9"), 0);
+}
+
+namespace {
+
+// The value DecimalToDouble reads from all of `text`, or NaN when it fails or stops early.
+double Decimal(const char* text) {
+    double value = std::nan("");
+    const char* end = text + std::strlen(text);
+    const auto result = VelCommon_940::DecimalToDouble(text, end, value);
+    return result.ec == std::errc() && result.ptr == end ? value : std::nan("");
+}
+
+}  // namespace
+
+TEST(DecimalToDouble, TooCloseToZeroReadsAsTheNearestDoubleAndOnlyTooLargeFails) {
+    for (const char* zero : {"1e-400", "2.4703282292062327e-324", "0.0001e-320", "1000e-330",
+                             "1e-99999999999999999999"}) {
+        EXPECT_EQ(Decimal(zero), 0.0) << zero;
+        EXPECT_FALSE(std::signbit(Decimal(zero))) << zero;
+    }
+    EXPECT_TRUE(std::signbit(Decimal("-1e-400")));
+    EXPECT_EQ(Decimal("2.4703282292062328e-324"), std::numeric_limits<double>::denorm_min());
+    EXPECT_EQ(Decimal("1.7976931348623157e308"), DBL_MAX);
+
+    for (const char* large : {"1.8e308", "-1e400", "100000e99999", "0.1e310"}) {
+        double value = 5.0;
+        const auto result =
+            VelCommon_940::DecimalToDouble(large, large + std::strlen(large), value);
+        EXPECT_EQ(result.ec, std::errc::result_out_of_range) << large;
+        EXPECT_EQ(value, 5.0) << large;
+    }
 }

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "VelSettingsParser.h"
 
@@ -294,6 +296,48 @@ TEST(HostParserTest, QuestionsNeedASuccessfullyParsedDocument) {
     EXPECT_EQ(i, 0);
 }
 
+TEST(HostParserTest, NumbersTooCloseToZeroReadAsZeroAndOnlyTooLargeOnesAreRefused) {
+    VelSettingsParser parser;
+    ASSERT_TRUE(Parse(parser, Params("<Parameter key='d' type='double' value='-1e-400'/>")).IsOK())
+        << parser.GetLastMessage();
+    double d = 1.0;
+    EXPECT_TRUE(parser.GetParameter("d", d, nullptr).IsOK());
+    EXPECT_TRUE(d == 0.0 && std::signbit(d));
+
+    EXPECT_EQ(
+        Parse(parser, Params("<Parameter key='d' type='double' value='1.8e308'/>")).GetErrorCode(),
+        kParserBadValue);
+    EXPECT_TRUE(Contains(parser.GetLastMessage(), "'1.8e308', which is outside the double range"));
+}
+
+TEST(HostParserTest, CheckXMLContentTakesOnlyWellFormedContentWithoutEntities) {
+    std::string reason = "unchanged";
+    for (const char* good : {"", "<Field name=\"row\" decimals=\"0\"/>",
+                             "text &amp; &lt;<b>bold</b><!-- note --><?pi x?>&#x41;<![CDATA[<]]>",
+                             "<a xmlns:p=\"urn:x\"><p:b/></a>\n<a/>"}) {
+        EXPECT_TRUE(CheckXMLContent(good, reason)) << good << ": " << reason;
+    }
+    EXPECT_EQ(reason, "unchanged");
+
+    const std::pair<const char*, const char*> bad[] = {
+        {"<Field name=\"a\">", "line 1: Opening and ending tag mismatch: Field"},
+        {"<a/>\n</b>", "line 2:"},
+        {"&nbsp;", "Entity 'nbsp' not defined"},
+        {"<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>&e;", "line 1:"},
+        {"<?xml version=\"1.0\"?><a/>", "line 1:"},
+        {"a]]>b", "line 1:"},
+        {"<p:b/>", "Namespace prefix p"},
+        // The text cannot end the element it is read in and start another.
+        {"</content><content>", "line 1:"},
+    };
+    for (const auto& [text, part] : bad) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(CheckXMLContent(text, reason)) << text;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << text;
+        EXPECT_TRUE(Contains(reason, part)) << text;
+    }
+}
+
 struct BadDocument {
     const char* what;
     std::string text;
@@ -357,6 +401,10 @@ TEST(HostParserTest, FaultyDocumentsNameTheLineAndTheCulprit) {
          Doc("<Field name='a' kind='categorical-numeric'><Category value='2'/>"
              "<Category value='2.0'/></Field>\n"),
          kParserDictionary, "field 'a' has the category '2.0' more than once"},
+        {"same numeric category as another's code",
+         Doc("<Field name='a' kind='categorical-string'><Category value='x' code='1'/>"
+             "<Category value='y' code='-0'/><Category value='z' code='0'/></Field>\n"),
+         kParserDictionary, "the category 'z' more than once (same value or code as 'y')"},
     };
     for (const BadDocument& c : cases) {
         VelSettingsParser parser;

@@ -123,13 +123,29 @@ TEST(XmlWriter, AsciiDocumentUsesCharacterReferencesUtf8KeepsBytes) {
           "c\xED\xA0\x80"
           "d\xE2\x82");
     EXPECT_EQ(broken.str(), "a&#xFFFD;b&#xFFFD;&#xFFFD;c&#xFFFD;&#xFFFD;&#xFFFD;d&#xFFFD;&#xFFFD;");
+    // The same replacements in a UTF-8 document, as the character itself; U+FFFE and U+FFFF
+    // are no XML characters either.
+    const std::string fffd = "\xEF\xBF\xBD";
+    std::ostringstream brokenUtf8;
+    WriteUTF(brokenUtf8,
+             "a\xFF"
+             "b\xC0\xAF"
+             "c\xED\xA0\x80"
+             "d\xE2\x82"
+             "\xEF\xBF\xBE\xC3\xB6");
+    EXPECT_EQ(brokenUtf8.str(), "a" + fffd + "b" + fffd + fffd + "c" + fffd + fffd + fffd + "d" +
+                                    fffd + fffd + fffd + "\xC3\xB6");
     XMLElement bad("B");
     bad.AddAttribute("v", "x\xFF\x01y");
+    bad.AddText(XMLString::Create("\xC3(\xF4\x90"));
 
     REQUIRE_XMLLINT();
     EXPECT_EQ(Parse(ascii, "/DataField/@name"), name);
     EXPECT_EQ(Parse(utf8, "/DataField"), name);
-    EXPECT_EQ(Parse(Document(bad, false), "/B/@v"), "x\xEF\xBF\xBD\xEF\xBF\xBDy");
+    for (const bool asUtf8 : {false, true}) {
+        EXPECT_EQ(Parse(Document(bad, asUtf8), "/B/@v"), "x" + fffd + fffd + "y");
+        EXPECT_EQ(Parse(Document(bad, asUtf8), "/B"), fffd + "(" + fffd + fffd);
+    }
 }
 
 namespace {

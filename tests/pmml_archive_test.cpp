@@ -2,6 +2,7 @@
 // its tags when the tree is written, and the file disappears with the element.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -17,9 +18,11 @@ namespace fs = std::filesystem;
 
 TEST(ArchiveElement, StreamsChildrenThroughItsFileAndRemovesIt) {
     ScratchDir dir;
+    int error = 0;
     {
         VelXML_940::XMLElement root("PMML");
-        KNNXMLArchiveElement* table = CreateArchiveElement("SimpleTable", false, dir.Prefix());
+        KNNXMLArchiveElement* table =
+            CreateArchiveElement("SimpleTable", false, dir.Prefix(), error);
         ASSERT_NE(table, nullptr);
         EXPECT_TRUE(
             std::regex_match(table->TempPath(), std::regex(dir.Prefix() + R"(_knn[0-9]+\.tmp)")));
@@ -31,7 +34,8 @@ TEST(ArchiveElement, StreamsChildrenThroughItsFileAndRemovesIt) {
         EXPECT_EQ(table->ChildCount(), 5);
         EXPECT_TRUE(table->Children().empty());  // nothing kept in memory
         root.AddChild(table);
-        KNNXMLArchiveElement* empty = CreateArchiveElement("SimpleTable", false, dir.Prefix());
+        KNNXMLArchiveElement* empty =
+            CreateArchiveElement("SimpleTable", false, dir.Prefix(), error);
         ASSERT_NE(empty, nullptr);
         empty->AddAttribute("name", "e");
         root.AddChild(empty);
@@ -66,12 +70,17 @@ TEST(ArchiveElement, StreamsChildrenThroughItsFileAndRemovesIt) {
 
 TEST(ArchiveElement, TemporaryFileNames) {
     ScratchDir dir;
+    int error = 0;
     // Without a trailing separator the directory text is a plain prefix of the file name.
-    const std::string prefixed = KNNPMML_800::MakeTempFileName(dir.Path() + "/run", "_knn");
-    EXPECT_TRUE(std::regex_match(prefixed, std::regex(dir.Prefix() + R"(run_knn[0-9]+\.tmp)")));
+    std::unique_ptr<KNNXMLArchiveElement> prefixed(
+        CreateArchiveElement("T", false, dir.Path() + "/run", error));
+    ASSERT_NE(prefixed, nullptr);
+    EXPECT_TRUE(
+        std::regex_match(prefixed->TempPath(), std::regex(dir.Prefix() + R"(run_knn[0-9]+\.tmp)")));
+    prefixed.reset();
 
     // Empty: the system's temporary directory.
-    std::unique_ptr<KNNXMLArchiveElement> table(CreateArchiveElement("T", true, ""));
+    std::unique_ptr<KNNXMLArchiveElement> table(CreateArchiveElement("T", true, "", error));
     ASSERT_NE(table, nullptr);
     const fs::path path = table->TempPath();
     EXPECT_EQ(path.parent_path(), fs::path(P_tmpdir));
@@ -79,9 +88,12 @@ TEST(ArchiveElement, TemporaryFileNames) {
     table.reset();
     EXPECT_FALSE(fs::exists(path));
 
-    // A directory that does not exist, or a path through a regular file: no element.
-    EXPECT_EQ(CreateArchiveElement("T", false, dir.Prefix() + "missing/"), nullptr);
+    // A directory that does not exist, or a path through a regular file: no element, and the
+    // cause.
+    EXPECT_EQ(CreateArchiveElement("T", false, dir.Prefix() + "missing/", error), nullptr);
+    EXPECT_EQ(error, ENOENT);
     std::ofstream(dir.Path() + "/plain") << "x";
-    EXPECT_EQ(CreateArchiveElement("T", false, dir.Prefix() + "plain/"), nullptr);
+    EXPECT_EQ(CreateArchiveElement("T", false, dir.Prefix() + "plain/", error), nullptr);
+    EXPECT_EQ(error, ENOTDIR);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"plain"});
 }

@@ -184,6 +184,27 @@ TEST(PmmlDocument, DataDictionaryInBothEncodings) {
               "<DataField name=\"focal\" optype=\"categorical\" dataType=\"double\">");
 }
 
+TEST(PmmlDocument, TextsThatAreNotUtf8AreReplacedInBothEncodings) {
+    ScratchDir dir;
+    ExportedModel e;
+    VectorRecordSource source = SixCases();
+    ASSERT_TRUE(e.Build(Classification(dir.Prefix()), source));
+    // A host may hand over a dictionary whose texts are not UTF-8 (the settings parser never
+    // makes one).
+    e.fixture.reader.Dictionary()->GetVarAt(kX1)->SetLabel(
+        "a\xFF"
+        "b\xC3");
+    for (const bool utf8 : {true, false}) {
+        const ExportOptions options{utf8, "", "", ""};
+        ASSERT_TRUE(e.Export(&options).IsOK());  // and valid against the schema
+        const std::string replaced = utf8 ? "a\xEF\xBF\xBD"
+                                            "b\xEF\xBF\xBD"
+                                          : "a&#xFFFD;b&#xFFFD;";
+        EXPECT_NE(e.document.find("<DataField name=\"x1\" displayName=\"" + replaced + "\""),
+                  std::string::npos);
+    }
+}
+
 TEST(PmmlDocument, SettingsEchoAndMiningSchemaAfterSelection) {
     ScratchDir dir;
     ExportedModel e;

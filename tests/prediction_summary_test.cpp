@@ -93,13 +93,10 @@ TEST(CatSummary, PredictAllKCountsOnlyTheFullListInTheConfusionMatrix) {
     summary.PredictAllK(&unknown, list);
     const double missing = -1.0;
     summary.PredictAllK(&missing, list);
-    std::vector<std::vector<int>> copy;
-    summary.GetConfusionMatrix(copy);
-    EXPECT_EQ(copy, (std::vector<std::vector<int>>{{0, 1}, {0, 0}}));
+    EXPECT_EQ(summary.ConfusionMatrix(), (std::vector<std::vector<int>>{{0, 1}, {0, 0}}));
 
     summary.ResetConfusionMatrix();
-    summary.GetConfusionMatrix(copy);
-    EXPECT_EQ(copy, (std::vector<std::vector<int>>{{0, 0}, {0, 0}}));
+    EXPECT_EQ(summary.ConfusionMatrix(), (std::vector<std::vector<int>>{{0, 0}, {0, 0}}));
 }
 
 TEST(CatSummary, ErrorRateIsOneMinusCorrectOverTrainingCases) {

@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "SettingsDocument.h"
+#include "VelLimits.h"
 #include "knn/core/KNNWarning.h"
 #include "knn/core/StatusCodes.h"
+#include "knn/data/KNNContVariable.h"
 #include "knn/settings/SettingsReader.h"
 
 using knn_test::SettingsDocument;
@@ -363,4 +365,105 @@ TEST(SettingsReader, RoleFieldsAreNeverFeatures) {
     ASSERT_TRUE(status.IsOK()) << status.GetMessage();
     EXPECT_EQ(reader.Settings()->Features, std::vector<int>{kX1});
     EXPECT_EQ(reader.Settings()->FeatureNum, 1);
+}
+
+namespace {
+
+// A string categorical field "big" with `count` categories.
+std::string BigField(int count) {
+    std::string xml = "<Field name=\"big\" kind=\"categorical-string\">";
+    for (int k = 0; k < count; ++k) {
+        xml += "<Category value=\"v" + std::to_string(k) + "\"/>";
+    }
+    return xml + "</Field>";
+}
+
+}  // namespace
+
+TEST(SettingsReader, TargetsAndFeaturesHaveAtMostTheSharedNumberOfCategories) {
+    const int limit = VelCommon_940::kMaxCategories;
+    const std::string big = BigField(limit + 1);
+    for (const SettingsDocument& refused :
+         {Basic().ExtraField(big).Target("big"), Basic().ExtraField(big).Predictor("big"),
+          Basic()
+              .ExtraField(big)
+              .Array("SpecifiedFeature", "string", {"big"})
+              .Array("SpecifiedFeatureWeight", "double", {"1"})}) {
+        SettingsReader reader;
+        const VelStatus status = ReadDocument(refused, reader);
+        EXPECT_EQ(status.GetErrorCode(), KNN_800::Code::TooManyCategories);
+        EXPECT_EQ(status.GetDiscreteDatum(0), kExtra);
+        EXPECT_NE(status.GetMessage().find("'big' has 1001 categories"), std::string::npos)
+            << status.GetMessage();
+    }
+    // At the limit, or as a case label or fold field, which only tell cases apart.
+    for (const SettingsDocument& accepted :
+         {Basic().ExtraField(BigField(limit)).Target("big"),
+          Basic()
+              .ExtraField(big)
+              .Param("use_caselabels", "bool", "true")
+              .Param("CaseLabelVar", "string", "big"),
+          Basic()
+              .ExtraField(big)
+              .Param("IsAutoKSelection", "bool", "true")
+              .Param("VFoldVar", "string", "big")
+              .Param("VFoldValue", "int", std::to_string(limit + 1))}) {
+        SettingsReader reader;
+        const VelStatus status = ReadDocument(accepted, reader);
+        EXPECT_TRUE(status.IsOK()) << status.GetMessage();
+    }
+}
+
+TEST(SettingsReader, DeclaredRangesNeedAWidthAboveZeroThatIsANumber) {
+    SettingsReader wide;
+    const VelStatus refused = ReadDocument(
+        Basic().ExtraField(
+            "<Field name=\"wide\" kind=\"continuous\" min=\"-1.7e308\" max=\"1.7e308\"/>"),
+        wide);
+    EXPECT_EQ(refused.GetErrorCode(), KNN_800::Code::RangeTooWide);
+    EXPECT_EQ(refused.GetDiscreteDatum(0), kExtra);
+    EXPECT_NE(refused.GetMessage().find("'wide'"), std::string::npos) << refused.GetMessage();
+
+    // However narrow, a range wider than zero rescales its values onto -1 ... 1.
+    SettingsReader reader;
+    const VelStatus status =
+        ReadDocument(Basic().Predictor("tiny").ExtraField(
+                         "<Field name=\"tiny\" kind=\"continuous\" min=\"1e-20\" max=\"2e-20\"/>"),
+                     reader);
+    ASSERT_TRUE(status.IsOK()) << status.GetMessage();
+    const KNN_800::KNNContVariable tiny(reader.Settings(), reader.Dictionary(), kExtra);
+    ASSERT_TRUE(tiny.IsRescaled());
+    EXPECT_EQ(tiny.Coded(1e-20), -1.0);
+    EXPECT_EQ(tiny.Coded(2e-20), 1.0);
+    EXPECT_NEAR(tiny.Coded(1.25e-20), -0.5, 1e-15);
+}
+
+TEST(SettingsReader, SpecifiedFeatureWeightsAreNumbersAboveZero) {
+    for (const char* weight : {"0", "-0.5"}) {
+        SettingsReader reader;
+        const VelStatus status =
+            ReadDocument(Basic()
+                             .Array("SpecifiedFeature", "string", {"x1", "x2"})
+                             .Array("SpecifiedFeatureWeight", "double", {"1", weight}),
+                         reader);
+        EXPECT_EQ(status.GetErrorCode(), KNN_800::Code::BadSpecifiedFeatureWeight) << weight;
+        EXPECT_EQ(status.GetDiscreteDatum(0), kX2) << weight;
+        EXPECT_NE(status.GetMessage().find("'x2'"), std::string::npos) << status.GetMessage();
+    }
+}
+
+TEST(SettingsReader, FieldFormatMustBeWellFormedXmlContent) {
+    SettingsReader reader;
+    // The attribute value is <Field name='x1'>, which leaves its element open.
+    const VelStatus status =
+        ReadDocument(Basic().Param("fieldFormat", "string", "&lt;Field name='x1'&gt;"), reader);
+    EXPECT_EQ(status.GetErrorCode(), KNN_800::Code::BadFieldFormat);
+    EXPECT_NE(status.GetMessage().find("fieldFormat is not well-formed XML content: line 1: "),
+              std::string::npos)
+        << status.GetMessage();
+    ASSERT_TRUE(
+        ReadDocument(Basic().Param("fieldFormat", "string", "&lt;Field name='x1'/&gt; &amp;amp;"),
+                     reader)
+            .IsOK());
+    EXPECT_EQ(reader.Settings()->fieldFormat, "<Field name='x1'/> &amp;");
 }

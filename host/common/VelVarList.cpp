@@ -183,12 +183,8 @@ IVelVariable* VelVarList::GetVarAt(int index) const {
 }
 
 int VelVarList::FindVariable(const std::string& name) const {
-    for (size_t i = 0; i < vars_.size(); ++i) {
-        if (vars_[i]->Name() == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    const auto it = indexByName_.find(name);
+    return it != indexByName_.end() ? it->second : -1;
 }
 
 int VelVarList::Add(IVelVariable* variable) {
@@ -196,7 +192,9 @@ int VelVarList::Add(IVelVariable* variable) {
         return -1;
     }
     vars_.push_back(variable);
-    return Size() - 1;
+    const int index = Size() - 1;
+    indexByName_.emplace(variable->Name(), index);  // a later namesake keeps the first's index
+    return index;
 }
 
 void VelVarList::Clear() {
@@ -204,6 +202,7 @@ void VelVarList::Clear() {
         delete variable;
     }
     vars_.clear();
+    indexByName_.clear();
 }
 
 }  // namespace VelXML_940

@@ -5,6 +5,7 @@
 
 #include <cfloat>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "VelExport.h"
@@ -131,7 +132,8 @@ public:
     int Size() const { return static_cast<int>(vars_.size()); }
     // The variable at `index`, or null outside the list.
     IVelVariable* GetVarAt(int index) const;
-    // The index of the field named `name`, or -1.
+    // The index of the first field named `name`, or -1; constant time. A variable's name must
+    // not change (by assignment) while it is in the list.
     int FindVariable(const std::string& name) const;
     // Takes ownership; returns the new variable's index.
     int Add(IVelVariable* variable);
@@ -139,6 +141,8 @@ public:
 
 private:
     std::vector<IVelVariable*> vars_;
+    // Name to the index of the first variable of that name, kept in step by Add and Clear.
+    std::unordered_map<std::string, int> indexByName_;
 };
 
 }  // namespace VelXML_940

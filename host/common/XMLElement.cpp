@@ -271,7 +271,13 @@ void WriteDocument(std::ostream& out, const XMLDocType* docType, const XMLElemen
 // ---------------------------------------------------------------------------------------------
 // Text output
 
-void Write(std::ostream& out, const std::string& text) {
+namespace {
+
+// Writes ASCII as it is and every other character unchanged (`utf8`) or as a character
+// reference. U+FFFE and U+FFFF are not XML characters and become U+FFFD, and so does each byte
+// that starts no valid sequence, decoding resuming at the next byte: the document stays
+// well-formed whatever bytes the text holds.
+void WriteText(std::ostream& out, const std::string& text, bool utf8) {
     size_t plainStart = 0;
     size_t i = 0;
     while (i < text.size()) {
@@ -279,25 +285,33 @@ void Write(std::ostream& out, const std::string& text) {
             ++i;
             continue;
         }
-        out.write(text.data() + plainStart, static_cast<std::streamsize>(i - plainStart));
         char32_t codePoint = 0;
         const size_t length = DecodeUtf8(text, i, codePoint);
-        // U+FFFE and U+FFFF are not XML characters; a byte that starts no valid sequence is
-        // replaced on its own and decoding resumes at the next byte.
-        if (length == 0 || codePoint == 0xFFFE || codePoint == 0xFFFF) {
-            WriteCharacterReference(out, kReplacement);
-            i += length == 0 ? 1 : length;
-        } else {
-            WriteCharacterReference(out, codePoint);
+        const bool valid = length != 0 && codePoint != 0xFFFE && codePoint != 0xFFFF;
+        if (valid && utf8) {
             i += length;
+            continue;
         }
+        out.write(text.data() + plainStart, static_cast<std::streamsize>(i - plainStart));
+        if (utf8) {
+            out << "\xEF\xBF\xBD";  // U+FFFD
+        } else {
+            WriteCharacterReference(out, valid ? codePoint : kReplacement);
+        }
+        i += length == 0 ? 1 : length;
         plainStart = i;
     }
     out.write(text.data() + plainStart, static_cast<std::streamsize>(text.size() - plainStart));
 }
 
+}  // namespace
+
+void Write(std::ostream& out, const std::string& text) {
+    WriteText(out, text, false);
+}
+
 void WriteUTF(std::ostream& out, const std::string& text) {
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    WriteText(out, text, true);
 }
 
 std::string ReplaceSep(double value, const char* format) {

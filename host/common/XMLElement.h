@@ -1,7 +1,8 @@
 // In-memory XML tree used to assemble output documents, and the writer functions that put it
 // on a stream. Strings inside the tree are UTF-8. A document written as UTF-8 keeps non-ASCII
 // characters as they are; any other document is written in pure ASCII, with every non-ASCII
-// character as a numeric character reference.
+// character as a numeric character reference. Either way, bytes that are not UTF-8 are written
+// as the replacement character U+FFFD.
 #pragma once
 
 #include <iosfwd>
@@ -41,7 +42,7 @@ struct VEL_API XMLUtil {
 
 // Writes text as it stands (document not UTF-8: non-ASCII as character references).
 VEL_API void Write(std::ostream& out, const std::string& text);
-// Writes UTF-8 text unchanged.
+// Writes text as it stands (document UTF-8).
 VEL_API void WriteUTF(std::ostream& out, const std::string& text);
 // `value` printed with the printf-style `format`, with the locale's decimal separator replaced
 // by a point.

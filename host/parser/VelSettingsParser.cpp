@@ -12,9 +12,11 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlversion.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 #include <initializer_list>
 #include <istream>
@@ -23,6 +25,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+
+#include "VelNumber.h"
 
 namespace VelXML_940 {
 
@@ -72,6 +76,13 @@ struct FieldDecl {
     std::vector<VelCategory> categories;
     std::vector<double> missingValues;
     std::vector<std::string> missingTexts;
+};
+
+// The categories of one field read so far, by text and by numeric value (-0 and 0 are one
+// value), so that a repeated category is found without comparing it with every other.
+struct CategoryIndex {
+    std::unordered_map<std::string, size_t> byText;
+    std::unordered_map<double, size_t> byNumeric;
 };
 
 struct ParamDecl {
@@ -144,10 +155,13 @@ const char* ReadInt(std::string_view text, int& out) {
     return nullptr;
 }
 
+// A number too close to zero for a double reads as the nearest double (zero or a subnormal);
+// only one too large for a double is refused.
 const char* ReadDouble(std::string_view text, double& out) {
     const std::string_view digits = DropPlus(Trim(text));
     double value = 0.0;
-    const auto [end, err] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto [end, err] =
+        VelCommon_940::DecimalToDouble(digits.data(), digits.data() + digits.size(), value);
     if (err == std::errc::result_out_of_range) {
         return "is outside the double range";
     }
@@ -467,10 +481,11 @@ private:
                  quoted + " has min " + *min + " greater than max " + *max);
         }
 
+        CategoryIndex index;
         for (xmlNode* child : Children(node)) {
             const std::string name = Name(child);
             if (name == "Category") {
-                ReadCategory(child, field, quoted);
+                ReadCategory(child, field, index, quoted);
             } else if (name == "Missing") {
                 ReadMissing(child, field, quoted);
             } else {
@@ -504,7 +519,8 @@ private:
         return value;
     }
 
-    void ReadCategory(xmlNode* node, FieldDecl& field, const std::string& quoted) const {
+    void ReadCategory(xmlNode* node, FieldDecl& field, CategoryIndex& index,
+                      const std::string& quoted) const {
         const long line = Line(node);
         if (field.kind == kContinuous) {
             Fail(kParserDictionary, line, quoted + " is continuous and cannot have categories");
@@ -536,13 +552,19 @@ private:
         if (const std::string* label = Find(attrs, "label")) {
             category.label = *label;
         }
-        for (const VelCategory& other : field.categories) {
-            if (other.text == category.text || other.numeric == category.numeric) {
-                Fail(kParserDictionary, line,
-                     quoted + " has the category '" + category.text +
-                         "' more than once (same value or code as '" + other.text + "')");
-            }
+        const auto sameText = index.byText.find(category.text);
+        const auto sameNumber = index.byNumeric.find(category.numeric);
+        if (sameText != index.byText.end() || sameNumber != index.byNumeric.end()) {
+            const size_t other =
+                std::min(sameText != index.byText.end() ? sameText->second : SIZE_MAX,
+                         sameNumber != index.byNumeric.end() ? sameNumber->second : SIZE_MAX);
+            Fail(kParserDictionary, line,
+                 quoted + " has the category '" + category.text +
+                     "' more than once (same value or code as '" + field.categories[other].text +
+                     "')");
         }
+        index.byText.emplace(category.text, field.categories.size());
+        index.byNumeric.emplace(category.numeric, field.categories.size());
         field.categories.push_back(std::move(category));
     }
 
@@ -727,6 +749,10 @@ private:
     void* genericContext_;
 };
 
+// No network, no entity substitution and no DTD loading; reports go to the sink only.
+constexpr int kReadOptions =
+    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
+
 struct DocDeleter {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
@@ -745,11 +771,8 @@ Document ParseText(const std::string& text) {
     if (!ctxt) {
         Fail(kParserMalformed, 0, "the XML parser could not be created");
     }
-    // No network, no entity substitution and no DTD loading; reports go to the sink only.
-    const int options =
-        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
     std::unique_ptr<xmlDoc, DocDeleter> doc(xmlCtxtReadMemory(
-        ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, options));
+        ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, kReadOptions));
     if (!doc || sink.failed) {
         if (!sink.failed) {
             sink.message = "the document could not be read";
@@ -766,6 +789,31 @@ VelStatus Error(long code, const std::string& message) {
 }
 
 }  // namespace
+
+bool CheckXMLContent(const std::string& text, std::string& reason) {
+    // The text is read as the content of one element, on the element's own line, so that line
+    // numbers are those of the text; an element the text leaves open meets the wrapper's end tag.
+    const std::string wrapped = "<content>" + text + "</content>";
+    if (wrapped.size() > static_cast<size_t>(INT_MAX)) {
+        reason = "the text is too large";
+        return false;
+    }
+    ErrorSink sink;
+    ErrorRouting routing(&sink);
+    std::unique_ptr<xmlParserCtxt, CtxtDeleter> ctxt(xmlNewParserCtxt());
+    if (!ctxt) {
+        reason = "the XML parser could not be created";
+        return false;
+    }
+    std::unique_ptr<xmlDoc, DocDeleter> doc(xmlCtxtReadMemory(ctxt.get(), wrapped.data(),
+                                                              static_cast<int>(wrapped.size()),
+                                                              nullptr, "UTF-8", kReadOptions));
+    if (!doc || sink.failed) {
+        reason = AtLine(sink.line, sink.failed ? sink.message : "the text could not be read");
+        return false;
+    }
+    return true;
+}
 
 struct VelSettingsParser::Impl {
     bool parsed = false;

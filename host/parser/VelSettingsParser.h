@@ -54,4 +54,12 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Whether `text` is well-formed XML content, such as may stand between a start tag and its end
+// tag: elements, text, CDATA sections, comments, processing instructions, character references
+// and the five predefined entity references; no document type declaration and no other entity
+// reference. The text is read like a settings document, without network access and without
+// loading or expanding external entities. When it is not well-formed, `reason` says why and
+// names the line of `text`.
+VEL_API bool CheckXMLContent(const std::string& text, std::string& reason);
+
 }  // namespace VelXML_940

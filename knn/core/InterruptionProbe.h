@@ -12,10 +12,12 @@ struct InterruptionProbe {
     std::atomic<bool> stop{false};
     VelCommon_940::InterruptChecker* checker = nullptr;
 
-    // True when the work should stop; once true, it stays true.
+    // True when the work should stop; once true, it stays true. The checker's answer only
+    // ever raises the flag: a "go on" must not clear a flag that Interrupt raised meanwhile.
     bool ShouldStop() {
-        if (!stop.load(std::memory_order_relaxed) && checker != nullptr) {
-            stop.store(checker->IsInterrupted(), std::memory_order_relaxed);
+        if (!stop.load(std::memory_order_relaxed) && checker != nullptr &&
+            checker->IsInterrupted()) {
+            stop.store(true, std::memory_order_relaxed);
         }
         return stop.load(std::memory_order_relaxed);
     }

@@ -1,6 +1,8 @@
 #include "knn/core/KNNAlgorithm.h"
 
+#include <new>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "VelDisplay.h"
@@ -14,6 +16,32 @@ namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
+namespace {
+
+// The status of the exception being handled: 200076 when memory ran out (std::bad_alloc, or
+// std::length_error from a container asked to grow beyond its limit), else 200077 with the
+// exception's text when there is one and memory for it.
+VelStatus CaughtStatus() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return Error(Code::OutOfMemory);
+    } catch (const std::length_error&) {
+        return Error(Code::OutOfMemory);
+    } catch (const std::exception& e) {
+        VelStatus status = Error(Code::UnexpectedException);
+        try {
+            status.SetMessage(e.what());
+        } catch (const std::bad_alloc&) {
+        }
+        return status;
+    } catch (...) {
+        return Error(Code::UnexpectedException);
+    }
+}
+
+}  // namespace
+
 KNNAlgorithm::KNNAlgorithm(std::istream& settingsDocument,
                            VelXML_940::VelVarList* creationDictionary)
     : creationDictionary(creationDictionary) {
@@ -26,11 +54,28 @@ KNNAlgorithm::KNNAlgorithm(std::istream& settingsDocument,
 }
 
 KNNAlgorithm::~KNNAlgorithm() {
-    delete model;
-    delete preparation;
+    Discard();
 }
 
-VelStatus KNNAlgorithm::Build(VelCommon_940::RecordSource& source) {
+void KNNAlgorithm::Discard() noexcept {
+    delete model;
+    model = nullptr;
+    delete preparation;
+    preparation = nullptr;
+}
+
+VelStatus KNNAlgorithm::Build(VelCommon_940::RecordSource& source) noexcept {
+    try {
+        return BuildModel(source);
+    } catch (...) {
+        // A half-built model is of no use, and a later build starts without it.
+        built = false;
+        Discard();
+        return CaughtStatus();
+    }
+}
+
+VelStatus KNNAlgorithm::BuildModel(VelCommon_940::RecordSource& source) {
     VelStatus result = status;
     KNNWarning::Instance().Clear();
     if (result.IsError()) {
@@ -44,9 +89,7 @@ VelStatus KNNAlgorithm::Build(VelCommon_940::RecordSource& source) {
         result.SetMessage("the record source cannot deliver its records");
     }
     if (!result.IsError()) {
-        delete model;
-        model = nullptr;
-        delete preparation;
+        Discard();
         preparation = new KNNDataPreparation(settings, dictionary, &probe, creationDictionary);
         result = preparation->Run(source);
     }
@@ -63,7 +106,16 @@ VelStatus KNNAlgorithm::Build(VelCommon_940::RecordSource& source) {
 }
 
 VelStatus KNNAlgorithm::Score(const VelCommon_940::Record& record, void* options,
-                              std::vector<std::vector<double>>& result) {
+                              std::vector<std::vector<double>>& result) noexcept {
+    try {
+        return ScoreRecord(record, options, result);
+    } catch (...) {
+        return CaughtStatus();
+    }
+}
+
+VelStatus KNNAlgorithm::ScoreRecord(const VelCommon_940::Record& record, void* options,
+                                    std::vector<std::vector<double>>& result) {
     if (!built) {
         VelStatus notBuilt = Error(Code::NotBuilt);
         notBuilt.SetMessage("the model has not been built");
@@ -79,60 +131,85 @@ VelStatus KNNAlgorithm::Score(const VelCommon_940::Record& record, void* options
     return model->ScoreRecord(record, result, scoreOptions != nullptr && scoreOptions->perTargetK);
 }
 
-VelStatus KNNAlgorithm::Export(std::ostream& out, const VelCommon_940::ExportOptions* options) {
-    if (!built) {
-        VelStatus notBuilt = Error(Code::NotBuilt);
-        notBuilt.SetMessage("the model has not been built");
-        return notBuilt;
+VelStatus KNNAlgorithm::Export(std::ostream& out,
+                               const VelCommon_940::ExportOptions* options) noexcept {
+    try {
+        if (!built) {
+            VelStatus notBuilt = Error(Code::NotBuilt);
+            notBuilt.SetMessage("the model has not been built");
+            return notBuilt;
+        }
+        // The writer's temporary files are gone once it is destroyed, whatever the outcome.
+        KNNPMMLWriter writer(settings, dictionary, model, preparation, &probe);
+        return writer.WriteDocument(out, options);
+    } catch (...) {
+        return CaughtStatus();
     }
-    // The writer's temporary files are gone once it is destroyed, whatever the outcome.
-    KNNPMMLWriter writer(settings, dictionary, model, preparation, &probe);
-    return writer.WriteDocument(out, options);
 }
 
-void KNNAlgorithm::SetProgressSink(VelCommon_940::ProgressSink* sink) {
+VelStatus KNNAlgorithm::GetStatus() noexcept {
+    try {
+        return status;
+    } catch (const std::bad_alloc&) {
+        return VelStatus(status.GetErrorCode(), status.IsWarning());
+    }
+}
+
+void KNNAlgorithm::SetProgressSink(VelCommon_940::ProgressSink* sink) noexcept {
     if (settings != nullptr && sink != nullptr) {
-        settings->SetProgressSink(sink);
+        try {
+            settings->SetProgressSink(sink);
+        } catch (const std::bad_alloc&) {
+            // The settings keep their sink and reporter.
+        }
     }
 }
 
-void KNNAlgorithm::SetInterruptChecker(VelCommon_940::InterruptChecker* checker) {
+void KNNAlgorithm::SetInterruptChecker(VelCommon_940::InterruptChecker* checker) noexcept {
     if (checker != nullptr) {
         probe.checker = checker;
     }
 }
 
-void KNNAlgorithm::Interrupt() {
+void KNNAlgorithm::Interrupt() noexcept {
     probe.stop.store(true, std::memory_order_relaxed);
 }
 
-std::string KNNAlgorithm::GetVersion() {
-    return "Nearest Neighbor Component Ver. 1.0 (kd-tree search, build " __DATE__ ")";
+std::string KNNAlgorithm::GetVersion() noexcept {
+    try {
+        return "Nearest Neighbor Component Ver. 1.0 (kd-tree search, build " __DATE__ ")";
+    } catch (const std::bad_alloc&) {
+        return std::string();
+    }
 }
 
-const std::vector<VelStatus>* KNNAlgorithm::GetWarnings() {
+const std::vector<VelStatus>* KNNAlgorithm::GetWarnings() noexcept {
     return &KNNWarning::Instance().List();
 }
 
-void KNNAlgorithm::SetModelValues(std::vector<double> values) {
+void KNNAlgorithm::SetModelValues(std::vector<double> values) noexcept {
     modelValues = std::move(values);
 }
 
-void KNNAlgorithm::Display(std::ostream& out) {
+void KNNAlgorithm::Display(std::ostream& out) noexcept {
     using namespace VelDisplay_940;
-    SetOutStream(out);
-    const long level = 1;
-    DisplayText(level, "KNNAlgorithm display start");
-    if (settings != nullptr) {
-        settings->Display();
+    try {
+        SetOutStream(out);
+        const long level = 1;
+        DisplayText(level, "KNNAlgorithm display start");
+        if (settings != nullptr) {
+            settings->Display();
+        }
+        if (preparation != nullptr) {
+            preparation->Display();
+        }
+        if (model != nullptr) {
+            model->Display();
+        }
+        DisplayText(level, "KNNAlgorithm display end");
+    } catch (...) {
+        // What was written stays; the display simply ends there.
     }
-    if (preparation != nullptr) {
-        preparation->Display();
-    }
-    if (model != nullptr) {
-        model->Display();
-    }
-    DisplayText(level, "KNNAlgorithm display end");
 }
 
 }  // namespace KNN_800

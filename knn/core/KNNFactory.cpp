@@ -1,5 +1,7 @@
 #include "knn/core/KNNFactory.h"
 
+#include <new>
+
 #include "knn/core/KNNAlgorithm.h"
 #include "knn/core/KNNWarning.h"
 #include "knn/core/StatusCodes.h"
@@ -13,44 +15,50 @@ KNNFactory::KNNFactory(const KNNFactory& other) = default;
 KNNFactory& KNNFactory::operator=(const KNNFactory& other) = default;
 KNNFactory::~KNNFactory() = default;
 
-VelCommon_940::IVelAlgorithm* KNNFactory::CreateVelAlgorithm(std::istream& settings) {
+VelCommon_940::IVelAlgorithm* KNNFactory::CreateVelAlgorithm(std::istream& settings) noexcept {
     return CreateVelAlgorithm(settings, nullptr);
 }
 
 VelCommon_940::IVelAlgorithm* KNNFactory::CreateVelAlgorithm(
-    std::istream& settings, VelXML_940::VelVarList* creationDictionary) {
+    std::istream& settings, VelXML_940::VelVarList* creationDictionary) noexcept {
     status = VelStatus();
     KNNAlgorithm* algorithm = nullptr;
     try {
         algorithm = new KNNAlgorithm(settings, creationDictionary);
+        status = algorithm->GetStatus();
     } catch (...) {
         status = Error(Code::NotConstructed);
-        status.SetMessage("the algorithm object could not be constructed");
+        try {
+            status.SetMessage("the algorithm object could not be constructed");
+        } catch (const std::bad_alloc&) {
+        }
     }
-    if (algorithm == nullptr && !status.IsError()) {
-        status = Error(Code::NotConstructed);
-    }
-    if (!status.IsError()) {
-        status = algorithm->GetStatus();
-    }
-    if (status.IsError() && algorithm != nullptr) {
+    if (status.IsError()) {
         delete algorithm;
         return nullptr;
     }
     return algorithm;
 }
 
-VelStatus KNNFactory::GetStatus() const {
-    return status;
+VelStatus KNNFactory::GetStatus() const noexcept {
+    try {
+        return status;
+    } catch (const std::bad_alloc&) {
+        return VelStatus(status.GetErrorCode(), status.IsWarning());
+    }
 }
 
-std::vector<VelStatus> KNNFactory::GetWarnings() const {
-    return KNNWarning::Instance().List();
+std::vector<VelStatus> KNNFactory::GetWarnings() const noexcept {
+    try {
+        return KNNWarning::Instance().List();
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
 }
 
 }  // namespace KNN_800
 
-// The one entry point a host looks up by name.
+// The one entry point a host looks up by name; null when there is no memory for the factory.
 extern "C" KNN_EXPORT VelCommon_940::IVelFactory* GetVelFactory() {
-    return new KNN_800::KNNFactory();
+    return new (std::nothrow) KNN_800::KNNFactory();
 }

@@ -18,14 +18,16 @@ public:
     KNNFactory& operator=(const KNNFactory& other);
     ~KNNFactory() override;
 
-    VelCommon_940::IVelAlgorithm* CreateVelAlgorithm(std::istream& settings) override;
-    VelCommon_940::VelStatus GetStatus() const override;
+    // Null, with status 3, also when an exception stops the construction.
+    VelCommon_940::IVelAlgorithm* CreateVelAlgorithm(std::istream& settings) noexcept override;
+    // Without the memory to copy the status's text and data, only its code.
+    VelCommon_940::VelStatus GetStatus() const noexcept override;
     // As above; `creationDictionary` (not owned, may be null) supplies the full category list
     // of the case-label field.
-    VelCommon_940::IVelAlgorithm* CreateVelAlgorithm(std::istream& settings,
-                                                     VelXML_940::VelVarList* creationDictionary);
-    // A copy of the process-wide warning list.
-    std::vector<VelCommon_940::VelStatus> GetWarnings() const;
+    VelCommon_940::IVelAlgorithm* CreateVelAlgorithm(
+        std::istream& settings, VelXML_940::VelVarList* creationDictionary) noexcept;
+    // A copy of the process-wide warning list; empty without the memory for it.
+    std::vector<VelCommon_940::VelStatus> GetWarnings() const noexcept;
 
 private:
     VelCommon_940::VelStatus status;

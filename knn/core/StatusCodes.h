@@ -71,6 +71,12 @@ constexpr long SpecifiedFeatureConflict = 200067;
 constexpr long FeatureCountReduced = 200068;  // warning
 constexpr long MaxKReduced = 200069;          // warning
 constexpr long SpecifiedKReduced = 200070;    // warning
+constexpr long TooManyCategories = 200071;
+constexpr long RangeTooWide = 200072;
+constexpr long BadSpecifiedFeatureWeight = 200073;
+constexpr long BadFieldFormat = 200074;
+constexpr long OutOfMemory = 200076;          // an operation ran out of memory
+constexpr long UnexpectedException = 200077;  // an operation failed in an unforeseen way
 }  // namespace Code
 
 // An error status with `code`.

@@ -131,14 +131,14 @@ VelStatus KNNModel::ScoreRecord(const Record& record, std::vector<std::vector<do
             KNNSingleResponseModel& model = *models[i];
             NeighborList& list = *model.Tree()->Search(row, model.GetK(), includeSelf);
             if (list.count == 0) {
-                return Error(Code::NoNeighbour);
+                return model.Tree()->NoNeighbourStatus(row);
             }
             AppendResult(list, &model.Summary()->PredictAllK(row, list), out[i]);
         }
     } else {
         NeighborList& list = *models.front()->Tree()->Search(row, maxK, includeSelf);
         if (list.count == 0) {
-            return Error(Code::NoNeighbour);
+            return models.front()->Tree()->NoNeighbourStatus(row);
         }
         const int searched = list.count;
         for (size_t i = 0; i < models.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 
 #include "VelMV.h"
 #include "knn/core/StatusCodes.h"
@@ -50,17 +51,12 @@ std::string EscapeCell(const std::string& text) {
 }  // namespace
 
 XMLElement* KNNPMMLWriter::CreateCaseTable(const std::string& name) {
-    XMLElement* table =
-        KNNPMML_800::CreateArchiveElement("SimpleTable", utf8, settings->FileTempDir);
+    std::unique_ptr<XMLElement> table(CreateArchive("SimpleTable", "the table " + name));
     if (table == nullptr) {
-        Fail(Code::ArchiveNotCreated, "the table " + name +
-                                          " cannot be stored: no temporary file can be created "
-                                          "with TempFileDir '" +
-                                          settings->FileTempDir + "'");
         return nullptr;
     }
     table->AddAttribute("name", name);
-    return table;
+    return table.release();
 }
 
 std::string KNNPMMLWriter::FormatCell(double value, int field) const {
@@ -114,7 +110,8 @@ std::vector<std::string> KNNPMMLWriter::CategoryTexts(int field) const {
 }
 
 XMLElement* KNNPMMLWriter::WriteOriginalData() {
-    XMLElement* table = CreateCaseTable("originalData");
+    // Owned here until returned, so that its file goes also after an exception.
+    std::unique_ptr<XMLElement> table(CreateCaseTable("originalData"));
     if (table == nullptr) {
         return nullptr;
     }
@@ -124,7 +121,7 @@ XMLElement* KNNPMMLWriter::WriteOriginalData() {
         text += ';';
         text += FieldName(f);
     }
-    AddColumnNames(table, text);
+    AddColumnNames(table.get(), text);
 
     int caseNumber = 0;
     for (const double* row : preparation->Rows()) {
@@ -137,10 +134,10 @@ XMLElement* KNNPMMLWriter::WriteOriginalData() {
             text += ';';
             text += FormatCell(row[f], f);
         }
-        AddRow(table, text);
+        AddRow(table.get(), text);
     }
-    CheckArchiveStream(table);
-    return table;
+    CheckArchiveStream(table.get());
+    return table.release();
 }
 
 void KNNPMMLWriter::WriteNeighborTables(XMLElement* element, size_t m) {
@@ -160,8 +157,9 @@ void KNNPMMLWriter::Attach(XMLElement* element, XMLElement*& table) {
         return;
     }
     element->AddChild(table);
-    CheckArchiveStream(table);
+    XMLElement* attached = table;
     table = nullptr;  // the model element owns it now
+    CheckArchiveStream(attached);
 }
 
 bool KNNPMMLWriter::FillCaseTables() {
@@ -206,23 +204,24 @@ bool KNNPMMLWriter::CreatePassTables(size_t first, size_t end) {
     pass = CaseTablePass();
     for (size_t i = first; i < end; ++i) {
         const KNNSingleResponseModel& single = *(*models)[i];
-        XMLElement* neighbours = CreateCaseTable("neighborsDistances");
+        // Each table is owned here until the writer's list holds it.
+        std::unique_ptr<XMLElement> neighbours(CreateCaseTable("neighborsDistances"));
         if (neighbours == nullptr) {
             return false;
         }
-        neighbourTables.push_back(neighbours);
-        pass.neighbourTables.push_back(neighbours);
+        neighbourTables.push_back(neighbours.get());
+        pass.neighbourTables.push_back(neighbours.release());
 
         const bool continuous = responseCount == 0 || single.IsContinuous();
-        XMLElement* probabilities = nullptr;
+        std::unique_ptr<XMLElement> probabilities;
         if (!continuous) {
-            probabilities = CreateCaseTable("predictionProbability");
+            probabilities.reset(CreateCaseTable("predictionProbability"));
             if (probabilities == nullptr) {
                 return false;
             }
         }
-        probabilityTables.push_back(probabilities);
-        pass.probabilityTables.push_back(probabilities);
+        probabilityTables.push_back(probabilities.get());
+        pass.probabilityTables.push_back(probabilities.release());
         pass.continuousTarget.push_back(continuous);
         pass.kPerTarget.push_back(single.GetK());
 

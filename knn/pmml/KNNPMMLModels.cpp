@@ -1,6 +1,7 @@
 // The model extension: one "NearestNeighborModels" container with the "originalData" table
 // and, per model, a "NearestNeighborModel" element made of tables and the mining schema.
 #include <algorithm>
+#include <memory>
 
 #include "knn/model/KNNModel.h"
 #include "knn/pmml/KNNPMMLWriter.h"
@@ -18,8 +19,10 @@ void KNNPMMLWriter::WriteModels() {
     extension->AddChild(container);
 
     StartStage();
-    if (XMLElement* original = WriteOriginalData()) {
-        container->AddChild(original);
+    std::unique_ptr<XMLElement> original(WriteOriginalData());
+    if (original != nullptr) {
+        container->AddChild(original.get());
+        original.release();
     }
     ReportStage("writeOrigToDisk");
     if (status.IsError()) {

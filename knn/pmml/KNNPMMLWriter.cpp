@@ -1,6 +1,10 @@
 #include "knn/pmml/KNNPMMLWriter.h"
 
+#include <stdio.h>
+
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <ostream>
 
 #include "knn/core/KNNReporter.h"
@@ -104,6 +108,18 @@ VelStatus KNNPMMLWriter::WriteDocument(std::ostream& out, const ExportOptions* o
         VelXML_940::WriteTree(out, nullptr, root, true);
     }
     out.flush();
+    // The document is incomplete when a temporary file could not be read back into it or
+    // the output stream did not take all of it.
+    for (const KNNPMML_800::KNNXMLArchiveElement* archive : archives) {
+        if (archive->FileError() != 0) {
+            Fail(Code::ArchiveWriteFailed,
+                 "reading the temporary file " + archive->TempPath() +
+                     " back failed: " + std::strerror(archive->FileError()));
+        }
+    }
+    if (!out) {
+        Fail(Code::ArchiveWriteFailed, "the output stream did not take the whole document");
+    }
     ReportStage("writePMML");
     return status;
 }
@@ -124,16 +140,16 @@ void KNNPMMLWriter::WriteHeader(const ExportOptions* options) {
 }
 
 void KNNPMMLWriter::WriteFieldProperties() {
-    KNNPMML_800::KNNXMLArchiveElement* extension =
-        KNNPMML_800::CreateArchiveElement("Extension", utf8, settings->FileTempDir);
-    if (extension == nullptr) {
-        Fail(Code::ArchiveNotCreated, "the field properties cannot be stored under TempFileDir '" +
-                                          settings->FileTempDir + "'");
+    // Owned here until the document holds it, so that its file goes also after an exception.
+    std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> owned(
+        CreateArchive("Extension", "the field properties"));
+    if (owned == nullptr) {
         return;
     }
-    extension->AddAttribute("extender", kPMMLExtender);
-    extension->AddAttribute("name", "DataDictionaryFieldProperties");
-    root->AddChild(extension);
+    owned->AddAttribute("extender", kPMMLExtender);
+    owned->AddAttribute("name", "DataDictionaryFieldProperties");
+    root->AddChild(owned.get());
+    KNNPMML_800::KNNXMLArchiveElement* extension = owned.release();
     // Copied unchanged: the settings promise well-formed XML content.
     extension->AddVerbatim(settings->fieldFormat);
     CheckArchiveStream(extension);
@@ -163,11 +179,31 @@ void KNNPMMLWriter::Fail(long code, const std::string& message) {
     status.SetMessage(message);
 }
 
-void KNNPMMLWriter::CheckArchiveStream(const XMLElement* element) {
-    const auto* archive = dynamic_cast<const KNNPMML_800::KNNXMLArchiveElement*>(element);
-    if (archive != nullptr && archive->StreamFailed()) {
-        Fail(Code::ArchiveWriteFailed,
-             "writing the temporary file " + archive->TempPath() + " failed");
+KNNPMML_800::KNNXMLArchiveElement* KNNPMMLWriter::CreateArchive(const std::string& element,
+                                                                const std::string& what) {
+    int error = 0;
+    std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> archive(
+        KNNPMML_800::CreateArchiveElement(element, utf8, settings->FileTempDir, error));
+    if (archive == nullptr) {
+        const std::string where = settings->FileTempDir.empty()
+                                      ? std::string("in the system's directory ") + P_tmpdir
+                                      : "with TempFileDir '" + settings->FileTempDir + "'";
+        Fail(Code::ArchiveNotCreated, what +
+                                          " cannot be stored: no temporary file can be created " +
+                                          where + ": " + std::strerror(error));
+        return nullptr;
+    }
+    archives.push_back(archive.get());
+    return archive.release();
+}
+
+// Writes what a finished disk-backed element still buffers, so that a failed write is known
+// before anything reaches the output stream.
+void KNNPMMLWriter::CheckArchiveStream(XMLElement* element) {
+    auto* archive = dynamic_cast<KNNPMML_800::KNNXMLArchiveElement*>(element);
+    if (archive != nullptr && !archive->FlushFile()) {
+        Fail(Code::ArchiveWriteFailed, "writing the temporary file " + archive->TempPath() +
+                                           " failed: " + std::strerror(archive->FileError()));
     }
 }
 

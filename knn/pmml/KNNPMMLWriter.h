@@ -15,6 +15,10 @@
 #include "XMLElement.h"
 #include "knn/core/InterruptionProbe.h"
 
+namespace KNNPMML_800 {
+class KNNXMLArchiveElement;
+}
+
 namespace KNN_800 {
 
 class KNNDataPreparation;
@@ -84,7 +88,10 @@ private:
     bool ScorePass(KNNSingleResponseModel& model, int K);
     void Attach(VelXML_940::XMLElement* element, VelXML_940::XMLElement*& table);
     VelXML_940::XMLElement* CreateCaseTable(const std::string& name);
-    void CheckArchiveStream(const VelXML_940::XMLElement* element);
+    // A disk-backed element for `what` (named in the failure message); null on failure.
+    KNNPMML_800::KNNXMLArchiveElement* CreateArchive(const std::string& element,
+                                                     const std::string& what);
+    void CheckArchiveStream(VelXML_940::XMLElement* element);
     std::string FormatCell(double value, int field) const;
     std::vector<std::string> CategoryTexts(int field) const;
 
@@ -118,6 +125,8 @@ private:
     VelCommon_940::ProgressSink* sink;
     KNNReporter* reporter;
 
+    // Every disk-backed element of the document, to check after the document was written.
+    std::vector<const KNNPMML_800::KNNXMLArchiveElement*> archives;
     // Per model, its case tables; owned here until attached to the model's element.
     std::vector<VelXML_940::XMLElement*> neighbourTables;
     std::vector<VelXML_940::XMLElement*> probabilityTables;

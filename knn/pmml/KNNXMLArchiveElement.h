@@ -5,18 +5,18 @@
 // settings (used as a plain prefix) and is removed when the element is destroyed.
 #pragma once
 
-#include <fstream>
 #include <iosfwd>
+#include <memory>
+#include <ostream>
 #include <string>
 
 #include "XMLElement.h"
+#include "knn/pmml/KNNTempFile.h"
 
 namespace KNNPMML_800 {
 
 class KNNXMLArchiveElement : public VelXML_940::XMLElement {
 public:
-    // Closes and removes the temporary file.
-    ~KNNXMLArchiveElement() override;
     KNNXMLArchiveElement(const KNNXMLArchiveElement&) = delete;
     KNNXMLArchiveElement& operator=(const KNNXMLArchiveElement&) = delete;
 
@@ -29,17 +29,19 @@ public:
     // Writes `text` into the file as it stands (no escaping) and counts it as one child.
     int AddVerbatim(const std::string& text);
 
-    // True when the file stream is missing or a write to it failed.
-    bool StreamFailed() const;
+    // Writes what is still buffered into the file; false when a write has failed.
+    bool FlushFile();
+    // The cause (an errno value) of the first failed write or read of the file; 0 while none
+    // failed.
+    int FileError() const { return file->Error(); }
     int ChildCount() const { return childCount; }
-    const std::string& TempPath() const { return tempPath; }
+    const std::string& TempPath() const { return file->Path(); }
     bool IsUTF8() const { return utf8; }
 
 private:
     friend KNNXMLArchiveElement* CreateArchiveElement(const std::string& name, bool utf8,
-                                                      const std::string& directory);
-    KNNXMLArchiveElement(const std::string& name, std::fstream* stream, std::string path,
-                         bool utf8);
+                                                      const std::string& directory, int& error);
+    KNNXMLArchiveElement(const std::string& name, std::unique_ptr<KNNTempFile> file, bool utf8);
 
     // The element's text, written through `put`; file lines through `copy`; attributes
     // through `attribute`.
@@ -48,19 +50,15 @@ private:
     int Store(VelXML_940::XMLInterface* child);
 
     int childCount = 0;
-    std::fstream* tempStream;  // owned
-    std::string tempPath;
+    std::unique_ptr<KNNTempFile> file;  // removed with the element
+    std::ostream out;                   // writes into `file`
     bool utf8;
 };
 
-// A name for a new temporary file: `directory` + `prefix` + a number + ".tmp", not naming an
-// existing file; empty when no free name turns up. With an empty `directory`, a unique file
-// created in the system's temporary directory.
-std::string MakeTempFileName(const std::string& directory, const std::string& prefix);
-
-// A new element named `name` over a new, empty temporary file; null when the file cannot be
-// created. `utf8` is the encoding of the children written to the file.
+// A new element named `name` over a new, empty temporary file under `directory` (see
+// KNNTempFile::Create); null when the file cannot be created, with the cause (an errno value)
+// in `error`. `utf8` is the encoding of the children written to the file.
 KNNXMLArchiveElement* CreateArchiveElement(const std::string& name, bool utf8,
-                                           const std::string& directory);
+                                           const std::string& directory, int& error);
 
 }  // namespace KNNPMML_800

@@ -122,12 +122,6 @@ double KNNCatPredictionSummary::ErrorFromTotal(double total) const {
     return 1.0 - total / static_cast<double>(trainingCaseCount);
 }
 
-void KNNCatPredictionSummary::GetConfusionMatrix(std::vector<std::vector<int>>& matrix) const {
-    if (&matrix != &confusion) {
-        matrix = confusion;
-    }
-}
-
 VelCommon_940::VelStatus KNNCatPredictionSummary::AccumulateError(
     const double* query, const std::vector<double>& prediction, double* accumulator) const {
     int predicted = 0;

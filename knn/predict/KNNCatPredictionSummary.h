@@ -24,7 +24,6 @@ public:
     const std::vector<double>& PredictAllK(const double* query, const NeighborList& list) override;
     // The misclassified fraction of the training cases: 1 - correct / training cases.
     double ErrorFromTotal(double total) const override;
-    void GetConfusionMatrix(std::vector<std::vector<int>>& matrix) const override;
     // Adds 1 when the predicted category equals the query's actual one.
     VelCommon_940::VelStatus AccumulateError(const double* query,
                                              const std::vector<double>& prediction,
@@ -32,8 +31,7 @@ public:
     void ResetConfusionMatrix() override;
     void Display() const override;
 
-    // Counts indexed [actual][predicted].
-    const std::vector<std::vector<int>>& ConfusionMatrix() const { return confusion; }
+    const std::vector<std::vector<int>>& ConfusionMatrix() const override { return confusion; }
     int CategoryCount() const { return categoryCount; }
     int TargetColumn() const { return targetColumn; }
     int TrainingCaseCount() const { return trainingCaseCount; }

@@ -21,7 +21,7 @@ public:
     const std::vector<double>& PredictAllK(const double* query, const NeighborList& list) override;
     // The sum of squared errors, unchanged.
     double ErrorFromTotal(double total) const override { return total; }
-    void GetConfusionMatrix(std::vector<std::vector<int>>&) const override {}
+    const std::vector<std::vector<int>>& ConfusionMatrix() const override { return noMatrix; }
     // Adds the squared difference between the last prediction and the query's target; 200059
     // when the square cannot be represented (the accumulator is then left alone).
     VelCommon_940::VelStatus AccumulateError(const double* query,
@@ -51,6 +51,7 @@ private:
     std::vector<double> prediction;
     int variableCount;            // kept for the creator; not used in predictions
     std::vector<double> scratch;  // neighbour values for the median, reused between calls
+    std::vector<std::vector<int>> noMatrix;  // a continuous target has no confusion matrix
 };
 
 }  // namespace KNN_800

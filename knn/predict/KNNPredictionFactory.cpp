@@ -91,8 +91,8 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
             continue;
         }
         NeighborList& list = *tree.Search(row, K, false);
-        if (list.count == 0) {
-            status = Error(Code::NoNeighbour);
+        if (list.count == 0 && status.IsOK()) {
+            status = tree.NoNeighbourStatus(row);
         }
         if (status.IsOK()) {
             if (allPresent) {

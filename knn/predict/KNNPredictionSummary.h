@@ -22,7 +22,9 @@ public:
                                                    const NeighborList& list) = 0;
     // The error criterion (lower is better) from the total of AccumulateError.
     virtual double ErrorFromTotal(double total) const = 0;
-    virtual void GetConfusionMatrix(std::vector<std::vector<int>>& matrix) const = 0;
+    // Counts of the scored cases indexed [actual][predicted] category; empty for a continuous
+    // target. The model document writes it from this reference, without a copy.
+    virtual const std::vector<std::vector<int>>& ConfusionMatrix() const = 0;
     // Adds the query's contribution to `accumulator`, comparing the last element of
     // `prediction` with the query's target value.
     virtual VelCommon_940::VelStatus AccumulateError(const double* query,

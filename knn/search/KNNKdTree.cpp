@@ -48,6 +48,7 @@
 #include "knn/search/KNNKdTree.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -1130,6 +1131,54 @@ NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
                                    : CityBlockMetric::Finish(entry.distance);
     }
     return list.get();
+}
+
+VelStatus KNNKdTree::NoNeighbourStatus(const double* query) const {
+    VelStatus result = Error(Code::NoNeighbour);
+    const int column = ColumnTooLargeForDistance(query);
+    if (column >= 0) {
+        std::string name;
+        preparation->Dictionary()->GetVarAt(column)->GetName(name);
+        result.SetMessage("a value of the field '" + name +
+                          "' is too large for a distance: the difference between two of its "
+                          "values" +
+                          (euclidean ? ", or its square," : "") + " cannot be represented");
+        result.SetDiscreteDatum(0, column);
+    }
+    return result;
+}
+
+int KNNKdTree::ColumnTooLargeForDistance(const double* query) const {
+    const size_t F = entries.size();
+    double total = 0.0;
+    double largest = 0.0;
+    int largestColumn = -1;
+    for (size_t j = 0; j < F; ++j) {
+        if (!featureContinuous[j]) {
+            continue;
+        }
+        // The widest difference along the feature: between its smallest and largest value
+        // among the built cases and the query.
+        double low = query[entries[j].column];
+        double high = low;
+        for (size_t p = 0; p < static_cast<size_t>(caseCount); ++p) {
+            low = std::min(low, points[p * F + j]);
+            high = std::max(high, points[p * F + j]);
+        }
+        double contribution = 0.0;
+        const bool represented =
+            euclidean ? EuclideanMetric::Square(high - low, featureWeight[j], contribution)
+                      : CityBlockMetric::Square(high - low, featureWeight[j], contribution);
+        if (!represented || !(contribution <= DBL_MAX)) {
+            return entries[j].column;
+        }
+        total += contribution;
+        if (contribution > largest) {
+            largest = contribution;
+            largestColumn = entries[j].column;
+        }
+    }
+    return total <= DBL_MAX ? -1 : largestColumn;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -32,6 +32,10 @@ public:
     VelCommon_940::VelStatus Build(const std::vector<int>& features, int foldValue,
                                    const std::vector<double>* weights) override;
     NeighborList* Search(const double* query, int K, bool includeSelf) override;
+    // The status of a search for `query` that found no neighbour: 200064, and when a feature's
+    // values are too large for the distance, a message naming that field and the field's index
+    // as discrete datum 0. Reads every built value: meant for after a failed search only.
+    VelCommon_940::VelStatus NoNeighbourStatus(const double* query) const;
     // Empties the tree. The buffers keep their capacity for the next build.
     void Clear() override;
     VelCommon_940::VelStatus GetStatus() const override { return status; }
@@ -118,6 +122,10 @@ private:
     void SwapSlots(int a, int b);
     void SortEqualGroup(int start, int count);
     bool QueryIsSafe(bool& inside) const;
+    // The column of a continuous feature whose weighted contribution to the distance between
+    // `query` and a built case, or between two built cases, cannot be represented; when only
+    // the sum of the contributions cannot, the column of the largest; else -1.
+    int ColumnTooLargeForDistance(const double* query) const;
     double RoundingTolerance(bool forQuery) const;
     template <class Metric, int Features>
     int FixedKernel(const double* query, bool includeSelf, double tolerance);

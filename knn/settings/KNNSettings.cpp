@@ -12,9 +12,11 @@ KNNSettings::~KNNSettings() {
 }
 
 void KNNSettings::SetProgressSink(VelCommon_940::ProgressSink* sink) {
-    Sink = sink;
+    // The new reporter comes first: when it cannot be made, sink and reporter stay as they were.
+    KNNReporter* reporter = sink != nullptr ? new KNNReporter() : nullptr;
     delete reporter_;
-    reporter_ = sink != nullptr ? new KNNReporter() : nullptr;
+    reporter_ = reporter;
+    Sink = sink;
 }
 
 void KNNSettings::Display() const {

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <istream>
 #include <memory>
 
+#include "VelLimits.h"
 #include "VelSettingsParser.h"
 #include "knn/core/KNNWarning.h"
 #include "knn/core/StatusCodes.h"
@@ -27,6 +29,12 @@ void Remove(std::vector<int>& list, int value) {
 
 std::string Quoted(const std::string& text) {
     return "'" + text + "'";
+}
+
+// The shortest text that reads back as `value`.
+std::string FormatNumber(double value) {
+    char buffer[32];
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
 }  // namespace
@@ -57,6 +65,7 @@ VelStatus SettingsReader::Read(std::istream& document) {
     }
     if (Ok()) {
         parser->FillTransDict(*dictionary);
+        usedMarks.assign(static_cast<size_t>(dictionary->Size()), false);
         ReadCaseIdentifier();
     }
     if (Ok())
@@ -86,6 +95,8 @@ VelStatus SettingsReader::Read(std::istream& document) {
         CheckDeclaredRanges();
     if (Ok())
         CheckFoldCount();
+    if (Ok())
+        CheckCategoryCounts();
     if (Ok()) {
         settings->TotalVarNum = dictionary->Size();
         settings->UsedVariables = used;
@@ -187,9 +198,13 @@ void SettingsReader::ReadPredictors() {
     if (!Ok()) {
         return;
     }
+    std::vector<bool> isTarget(static_cast<size_t>(dictionary->Size()), false);
+    for (int field : settings->Responses) {
+        isTarget[static_cast<size_t>(field)] = true;
+    }
     for (const std::vector<int>* list : {&categorical, &continuous}) {
         for (int field : *list) {
-            if (Contains(settings->Responses, field)) {
+            if (isTarget[static_cast<size_t>(field)]) {
                 Fail(Code::PredictorIsTarget,
                      "the field " + Quoted(FieldName(field)) + " is both a predictor and a target");
                 return;
@@ -255,8 +270,14 @@ void SettingsReader::ReadGeneralOptions() {
         return;
     }
     settings->FileTempDir = tempDir;
+    // The model document takes fieldFormat verbatim, so it must be well-formed by itself.
     std::string fieldFormat;
     if (!parser->GetParameter("fieldFormat", fieldFormat, nullptr).IsError()) {
+        std::string reason;
+        if (!VelXML_940::CheckXMLContent(fieldFormat, reason)) {
+            Fail(Code::BadFieldFormat, "fieldFormat is not well-formed XML content: " + reason);
+            return;
+        }
         settings->fieldFormat = fieldFormat;
     }
 }
@@ -301,6 +322,7 @@ void SettingsReader::ReadFeatureOptions() {
         return;
     }
     std::vector<int> forced;
+    std::vector<bool> named(static_cast<size_t>(dictionary->Size()), false);
     for (const std::string& name : forcedNames) {
         const int field = dictionary->FindVariable(name);
         if (field < 0) {
@@ -308,10 +330,11 @@ void SettingsReader::ReadFeatureOptions() {
                  "the forced variable " + Quoted(name) + " is not in the dictionary");
             return;
         }
-        if (Contains(forced, field)) {
+        if (named[static_cast<size_t>(field)]) {
             Fail(Code::DuplicateField, "the forced variable " + Quoted(name) + " is named twice");
             return;
         }
+        named[static_cast<size_t>(field)] = true;
         forced.push_back(field);
     }
     for (int field : forced) {
@@ -442,14 +465,16 @@ void SettingsReader::ReadSpecifiedFeatures() {
         return;
     }
     std::vector<int> fields;
+    std::vector<bool> named(static_cast<size_t>(dictionary->Size()), false);
     for (const std::string& name : names) {
         const int field = dictionary->FindVariable(name);
-        if (field < 0 || Contains(fields, field)) {
+        if (field < 0 || named[static_cast<size_t>(field)]) {
             Fail(Code::BadSpecifiedFeature,
                  "the specified feature " + Quoted(name) +
                      (field < 0 ? " is not in the dictionary" : " is named twice"));
             return;
         }
+        named[static_cast<size_t>(field)] = true;
         fields.push_back(field);
     }
     settings->SpecifiedFeature = fields;
@@ -474,11 +499,21 @@ void SettingsReader::ReadSpecifiedFeatures() {
         Fail(Code::SpecifiedFeatureConflict,
              "SpecifiedFeatureWeight has " + std::to_string(weights.size()) + " values for " +
                  std::to_string(fields.size()) + " specified features");
+    } else {
+        // A weight of zero or below, or one that is not finite, makes distances meaningless.
+        for (size_t i = 0; i < weights.size(); ++i) {
+            if (!(weights[i] > 0.0 && std::isfinite(weights[i]))) {
+                Fail(Code::BadSpecifiedFeatureWeight,
+                     "the weight of the specified feature " + Quoted(names[i]) + " is " +
+                         FormatNumber(weights[i]) + "; it must be a finite number above 0");
+                status.SetDiscreteDatum(0, fields[i]);
+                return;
+            }
+        }
     }
 }
 
 void SettingsReader::CheckDeclaredRanges() {
-    const double epsilon = DBL_EPSILON;
     for (int field = 0; field < dictionary->Size(); ++field) {
         if (!IsContinuous(field) || field == settings->CaseIDVariable ||
             field == settings->FocalCaseVariable) {
@@ -492,10 +527,19 @@ void SettingsReader::CheckDeclaredRanges() {
         }
         const double min = variable->GetMin();
         const double max = variable->GetMax();
-        if (std::fabs(min - (-DBL_MAX)) < epsilon || std::fabs(max - DBL_MAX) < epsilon) {
+        // The parser keeps min <= max, so the width below is never negative. Any width above
+        // zero rescales exactly enough, however small (1e-20 ... 2e-20); one that overflows
+        // would rescale every value to -1 and write every value back as NaN.
+        if (min == -DBL_MAX || max == DBL_MAX) {
             Fail(Code::NoDeclaredRange, "the continuous field " + Quoted(FieldName(field)) +
                                             " has no declared minimum and maximum");
-        } else if (std::fabs(min - max) < epsilon) {
+        } else if (!std::isfinite(max - min)) {
+            Fail(Code::RangeTooWide, "the continuous field " + Quoted(FieldName(field)) +
+                                         " has the declared range " + FormatNumber(min) + " ... " +
+                                         FormatNumber(max) +
+                                         ", whose width max - min is too large for a number");
+            status.SetDiscreteDatum(0, field);
+        } else if (min == max) {
             Fail(Code::EmptyRange, "the continuous field " + Quoted(FieldName(field)) +
                                        " has the same declared minimum and maximum");
             status.SetDiscreteDatum(0, field);
@@ -513,6 +557,29 @@ void SettingsReader::CheckFoldCount() {
         Fail(Code::VFoldCountMismatch,
              "the fold field " + Quoted(FieldName(field)) + " has " + std::to_string(categories) +
                  " categories but VFoldValue is " + std::to_string(settings->VFoldValue));
+    }
+}
+
+void SettingsReader::CheckCategoryCounts() {
+    // Targets and every field that can enter a distance; the case label, focal and fold fields
+    // only tell cases apart and are not limited.
+    for (const std::vector<int>* list : {&settings->Responses, &settings->Features,
+                                         &settings->ForcedVariables, &settings->SpecifiedFeature}) {
+        for (int field : *list) {
+            if (!IsCategorical(field)) {
+                continue;
+            }
+            const int categories = dictionary->GetVarAt(field)->GetCategoryCount();
+            if (categories > VelCommon_940::kMaxCategories) {
+                Fail(Code::TooManyCategories,
+                     "the categorical field " + Quoted(FieldName(field)) + " has " +
+                         std::to_string(categories) +
+                         " categories; a target or predictor may have at most " +
+                         std::to_string(VelCommon_940::kMaxCategories));
+                status.SetDiscreteDatum(0, field);
+                return;
+            }
+        }
     }
 }
 
@@ -547,6 +614,7 @@ void SettingsReader::SortFields(const std::vector<std::string>& names, const cha
                                 std::vector<int>& continuous) {
     std::string missing;
     std::string duplicate;
+    std::vector<bool> listed(static_cast<size_t>(dictionary->Size()), false);
     for (const std::string& name : names) {
         const int field = dictionary->FindVariable(name);
         if (field < 0) {
@@ -554,13 +622,13 @@ void SettingsReader::SortFields(const std::vector<std::string>& names, const cha
                 missing = name;
             continue;
         }
-        std::vector<int>& list = IsCategorical(field) ? categorical : continuous;
-        if (Contains(list, field)) {
+        if (listed[static_cast<size_t>(field)]) {
             if (duplicate.empty())
                 duplicate = name;
             continue;
         }
-        list.push_back(field);
+        listed[static_cast<size_t>(field)] = true;
+        (IsCategorical(field) ? categorical : continuous).push_back(field);
     }
     if (!missing.empty()) {
         Fail(unknown,
@@ -591,7 +659,8 @@ std::string SettingsReader::FieldName(int field) const {
 }
 
 void SettingsReader::Use(int field) {
-    if (!Contains(used, field)) {
+    if (!usedMarks[static_cast<size_t>(field)]) {
+        usedMarks[static_cast<size_t>(field)] = true;
         used.push_back(field);
     }
 }

@@ -47,6 +47,9 @@ private:
     void ReadSpecifiedFeatures();
     void CheckDeclaredRanges();
     void CheckFoldCount();
+    // Fails with 200071, naming the first categorical target or feature that has more than
+    // VelCommon_940::kMaxCategories categories.
+    void CheckCategoryCounts();
     void CheckSelectionNeedsTarget();
 
     // Looks up the field named by a string key: its index, or -1 after failing with
@@ -68,6 +71,7 @@ private:
     KNNSettings* settings = nullptr;               // owned
     VelXML_940::VelVarList* dictionary = nullptr;  // owned
     std::vector<int> used;
+    std::vector<bool> usedMarks;  // per dictionary field: whether it is in `used`
     VelXML_940::VelSettingsParser* parser = nullptr;  // alive during Read only
     bool featureCountReduced = false;
 };

@@ -43,9 +43,7 @@ XMLElement* KNNPMMLWriter::WriteModelQuality(size_t m) {
     const std::vector<double> criteria =
         prediction != nullptr ? prediction->GetCriteria() : std::vector<double>();
     if (!single.IsContinuous() && single.Summary() != nullptr) {
-        std::vector<std::vector<int>> matrix;
-        single.Summary()->GetConfusionMatrix(matrix);
-        WriteConfusionMatrix(quality, single.ResponseIndex(), matrix);
+        WriteConfusionMatrix(quality, single.ResponseIndex(), single.Summary()->ConfusionMatrix());
     }
     std::string row = FieldName(single.ResponseIndex()) + ";";
     if (m < criteria.size()) {

@@ -1,0 +1,163 @@
+// The two readers of outside input, each fed arbitrary bytes: the settings reader (the
+// program's own reading and the component's factory) and the CSV reader (record by record,
+// then whole files loaded against a fixed settings document). The fuzz targets call these, and
+// so does the regression test with the seed corpora and the inputs that once broke a reader.
+// Each returns a description of what went wrong that must never go wrong, or an empty text.
+#pragma once
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Csv.h"
+#include "Data.h"
+#include "Errors.h"
+#include "Settings.h"
+#include "knn/core/KNNFactory.h"
+
+namespace knn_fuzz {
+
+// Rejecting a document is fine; anything else but accepting it is not. The program reads a
+// document before the component does, so it must not reject one that the component accepts.
+inline std::string ReadSettingsDocument(std::string_view bytes) {
+    const std::string text(bytes);
+    bool programAccepts = true;
+    try {
+        knncli::ParseSettings(text, "fuzz.xml");
+    } catch (const knncli::CliError& error) {
+        if (error.Code() != knncli::kExitSettings) {
+            return "the program's reading failed with exit code " + std::to_string(error.Code());
+        }
+        programAccepts = false;
+    }
+    KNN_800::KNNFactory factory;
+    std::istringstream in(text);
+    const std::unique_ptr<VelCommon_940::IVelAlgorithm> algorithm(factory.CreateVelAlgorithm(in));
+    if ((algorithm == nullptr) != factory.GetStatus().IsError()) {
+        return "the factory returned an algorithm that disagrees with its status";
+    }
+    if (algorithm != nullptr && !programAccepts) {
+        return "the program rejects a document that the component accepts";
+    }
+    return "";
+}
+
+// Every kind of field the program maps a column to: a case identifier (numbers or texts), a
+// continuous feature with a range and a missing value, categories by text (one of them a text
+// that usually means missing) and by number, a fold and a focal field it can supply itself.
+inline constexpr const char* kCsvSettings = R"(<Settings version="1">
+  <Dictionary>
+    <Field name="id" kind="continuous"/>
+    <Field name="x" kind="continuous" min="0" max="10"><Missing value="-1"/></Field>
+    <Field name="colour" kind="categorical-string">
+      <Category value="red"/><Category value="blue"/><Category value="NA"/>
+      <Missing text="none"/>
+    </Field>
+    <Field name="grade" kind="categorical-numeric"><Category value="1"/><Category value="2.5"/></Field>
+    <Field name="fold" kind="categorical-numeric"><Category value="1"/><Category value="2"/></Field>
+    <Field name="focal" kind="categorical-numeric"><Category value="1"/></Field>
+    <Field name="class" kind="categorical-string"><Category value="a"/><Category value="b"/></Field>
+  </Dictionary>
+  <Targets><Target name="class"/></Targets>
+  <Predictors><Predictor name="x"/><Predictor name="colour"/><Predictor name="grade"/></Predictors>
+  <Parameters>
+    <Parameter key="CaseIDVar" type="string" value="id"/>
+    <Parameter key="FocalVar" type="string" value="focal"/>
+    <Parameter key="IsAutoKSelection" type="bool" value="true"/>
+    <Parameter key="VFoldVar" type="string" value="fold"/>
+  </Parameters>
+</Settings>
+)";
+
+// A record written the way the program writes its predictions (identifier first, each field
+// quoted as needed) reads back as the same fields.
+inline std::string CheckWrittenRecordReadsBack(const std::vector<std::string>& fields) {
+    std::vector<std::string> quoted{"1"};
+    for (const std::string& field : fields) {
+        quoted.push_back(knncli::CsvQuote(field));
+    }
+    std::istringstream written("id\n" + knncli::CsvLine(quoted) + "\n");
+    knncli::CsvReader reader(written, "written.csv");
+    std::vector<std::string> header, back;
+    reader.ReadRecord(header);
+    if (!reader.ReadRecord(back) || back.size() != fields.size() + 1 ||
+        !std::equal(fields.begin(), fields.end(), back.begin() + 1)) {
+        return "a written record does not read back as the same fields";
+    }
+    return "";
+}
+
+// A number that is read back from the text it is written as keeps its value.
+inline std::string CheckNumberReadsBack(const std::string& text) {
+    const std::optional<double> value = knncli::ParseNumber(text);
+    if (value && (knncli::ParseNumber(knncli::FormatNumber(*value)) != value ||
+                  knncli::ParseNumber(knncli::FormatIdentifier(*value)) != value)) {
+        return "the number " + knncli::Quoted(text) + " does not read back from its written form";
+    }
+    return "";
+}
+
+// The parts of loaded data that the rest of the program indexes by record.
+inline std::string CheckLoadedData(const knncli::LoadedData& data, knncli::DataRole role) {
+    if (data.values.size() != static_cast<size_t>(data.Records() * data.width)) {
+        return "the loaded values do not fill one row per record";
+    }
+    long dropped = 0;
+    for (const auto& [reason, count] : data.dropped) {
+        dropped += count;
+    }
+    if (role == knncli::DataRole::kTraining && data.validCases + dropped != data.Records()) {
+        return "valid and dropped cases do not add up to the records read";
+    }
+    return "";
+}
+
+inline std::string ReadCsvFile(std::string_view bytes) {
+    std::string problem;
+    std::istringstream in{std::string(bytes)};
+    knncli::CsvReader reader(in, "fuzz.csv");
+    try {
+        const std::vector<std::string> header = knncli::ReadHeader(reader);
+        std::vector<std::string> fields;
+        while (problem.empty() && knncli::ReadDataRecord(reader, fields, header.size())) {
+            problem = CheckWrittenRecordReadsBack(fields);
+            for (size_t i = 0; problem.empty() && i < fields.size(); ++i) {
+                problem = CheckNumberReadsBack(fields[i]);
+            }
+        }
+    } catch (const knncli::CsvError&) {
+    }
+    if (!problem.empty()) {
+        return problem;
+    }
+
+    static const knncli::AnalysisSettings settings =
+        knncli::ParseSettings(kCsvSettings, "fuzz.xml");
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("knn_fuzz_" + std::to_string(getpid()) + ".csv");
+    std::ofstream(path, std::ios::binary) << bytes;
+    try {
+        const knncli::LoadedData training =
+            knncli::LoadData(path.string(), settings, knncli::DataRole::kTraining, nullptr);
+        problem = CheckLoadedData(training, knncli::DataRole::kTraining);
+        if (problem.empty()) {
+            const knncli::LoadedData scoring = knncli::LoadData(
+                path.string(), settings, knncli::DataRole::kScoring, nullptr, &training);
+            problem = CheckLoadedData(scoring, knncli::DataRole::kScoring);
+        }
+    } catch (const knncli::CsvError&) {
+    }
+    std::filesystem::remove(path);
+    return problem;
+}
+
+}  // namespace knn_fuzz
