@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "SettingsDocument.h"
+#include "knn/api/KNNModel.h"
 #include "knn/data/KNNDataPreparation.h"
-#include "knn/model/KNNModel.h"
 #include "knn/settings/SettingsReader.h"
 
 namespace knn_test {

@@ -24,7 +24,7 @@
 #include "SettingsDocument.h"
 #include "TestSources.h"
 #include "VelMV.h"
-#include "knn/core/KNNFactory.h"
+#include "knn/api/KNNFactory.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "SettingsDocument.h"
 #include "TestSources.h"
-#include "knn/core/KNNFactory.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/api/KNNFactory.h"
+#include "knn/base/StatusCodes.h"
 
 using KNN_800::test::GeneratedRecordSource;
 using knn_test::SettingsDocument;

@@ -11,7 +11,7 @@
 #include "SettingsDocument.h"
 #include "TestSources.h"
 #include "VelMV.h"
-#include "knn/core/KNNFactory.h"
+#include "knn/api/KNNFactory.h"
 
 using KNN_800::test::CountdownChecker;
 using KNN_800::test::CountingSink;

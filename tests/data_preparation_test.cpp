@@ -8,13 +8,13 @@
 #include "TestSources.h"
 #include "VelMV.h"
 #include "VelVarList.h"
-#include "knn/core/InterruptionProbe.h"
-#include "knn/core/KNNValidateInput.h"
-#include "knn/core/KNNWarning.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/InterruptionProbe.h"
+#include "knn/base/KNNWarning.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNCatVariable.h"
 #include "knn/data/KNNContVariable.h"
 #include "knn/data/KNNDataPreparation.h"
+#include "knn/data/KNNValidateInput.h"
 #include "knn/settings/KNNSettings.h"
 
 namespace KNN_800 {

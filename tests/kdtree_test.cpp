@@ -18,7 +18,7 @@
 #include "VelDisplay.h"
 #include "VelMV.h"
 #include "VelVarList.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/search/KNNDistance.h"
 #include "knn/search/KNNKdTree.h"

@@ -9,7 +9,7 @@
 
 #include "PmmlTestSupport.h"
 #include "TestSources.h"
-#include "knn/core/KNNFactory.h"
+#include "knn/api/KNNFactory.h"
 #include "knn/selection/KNNFeatureSelection.h"
 #include "knn/selection/KNNModelSelection.h"
 #include "knn/tables/KNNTableFormat.h"

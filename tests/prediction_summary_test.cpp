@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/predict/CreateSummary.h"
 #include "knn/predict/KNNCatPredictionSummary.h"
 #include "knn/predict/KNNContPredictionSummary.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "VelMV.h"
-#include "knn/core/KNNReporter.h"
+#include "knn/base/KNNReporter.h"
 #include "knn/settings/KNNSettings.h"
 
 using KNN_800::KNNReporter;

@@ -6,8 +6,8 @@
 
 #include "SettingsDocument.h"
 #include "VelLimits.h"
-#include "knn/core/KNNWarning.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/KNNWarning.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNContVariable.h"
 #include "knn/settings/SettingsReader.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "VelDisplay.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 
 namespace KNN_800 {
 

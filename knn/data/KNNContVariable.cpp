@@ -4,7 +4,7 @@
 
 #include "VelDisplay.h"
 #include "VelMV.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 
 namespace KNN_800 {
 

@@ -3,11 +3,11 @@
 #include <string>
 
 #include "VelDisplay.h"
-#include "knn/core/KNNReporter.h"
-#include "knn/core/KNNValidateInput.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/KNNReporter.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNCatVariable.h"
 #include "knn/data/KNNContVariable.h"
+#include "knn/data/KNNValidateInput.h"
 
 namespace KNN_800 {
 

@@ -8,7 +8,7 @@
 #include "HostInterfaces.h"
 #include "VelStatus.h"
 #include "VelVarList.h"
-#include "knn/core/InterruptionProbe.h"
+#include "knn/base/InterruptionProbe.h"
 #include "knn/data/IKNNVariable.h"
 #include "knn/settings/KNNSettings.h"
 

@@ -1,7 +1,7 @@
 #include "knn/model/KNNSingleResponseModel.h"
 
 #include "VelDisplay.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/predict/CreateSummary.h"
 #include "knn/search/KNNKdTree.h"
 

@@ -7,12 +7,12 @@
 #include <memory>
 
 #include "VelMV.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/api/KNNModel.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNDataPreparation.h"
-#include "knn/model/KNNModel.h"
+#include "knn/pmml/KNNPMMLPrediction.h"
 #include "knn/pmml/KNNPMMLWriter.h"
 #include "knn/pmml/KNNXMLArchiveElement.h"
-#include "knn/predict/KNNPMMLPrediction.h"
 #include "knn/predict/KNNPredictionFactory.h"
 #include "knn/settings/KNNSettings.h"
 #include "knn/tables/KNNTableFormat.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "knn/model/KNNModel.h"
+#include "knn/api/KNNModel.h"
 #include "knn/pmml/KNNPMMLWriter.h"
 #include "knn/settings/KNNSettings.h"
 #include "knn/tables/KNNTableFormat.h"

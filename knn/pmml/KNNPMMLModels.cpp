@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "knn/model/KNNModel.h"
+#include "knn/api/KNNModel.h"
 #include "knn/pmml/KNNPMMLWriter.h"
 #include "knn/selection/KNNModelSelection.h"
 #include "knn/settings/KNNSettings.h"

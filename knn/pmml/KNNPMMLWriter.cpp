@@ -7,14 +7,14 @@
 #include <memory>
 #include <ostream>
 
-#include "knn/core/KNNReporter.h"
-#include "knn/core/StageReport.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/api/KNNModel.h"
+#include "knn/base/KNNReporter.h"
+#include "knn/base/StageReport.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNContVariable.h"
 #include "knn/data/KNNDataPreparation.h"
-#include "knn/model/KNNModel.h"
+#include "knn/pmml/KNNPMMLPrediction.h"
 #include "knn/pmml/KNNXMLArchiveElement.h"
-#include "knn/predict/KNNPMMLPrediction.h"
 #include "knn/settings/KNNSettings.h"
 
 namespace KNN_800 {

@@ -13,7 +13,7 @@
 #include "VelStatus.h"
 #include "VelVarList.h"
 #include "XMLElement.h"
-#include "knn/core/InterruptionProbe.h"
+#include "knn/base/InterruptionProbe.h"
 
 namespace KNNPMML_800 {
 class KNNXMLArchiveElement;

@@ -5,7 +5,7 @@
 #include "VelDisplay.h"
 #include "VelMV.h"
 #include "VelPower.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 
 namespace KNN_800 {
 

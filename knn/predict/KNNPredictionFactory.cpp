@@ -5,7 +5,7 @@
 #include <limits>
 #include <span>
 
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/model/KNNSingleResponseModel.h"
 #include "knn/predict/KNNPredictionSummary.h"
 #include "knn/search/KNNKdTree.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "VelStatus.h"
-#include "knn/core/InterruptionProbe.h"
+#include "knn/base/InterruptionProbe.h"
 #include "knn/search/NeighborList.h"
 
 namespace KNN_800 {

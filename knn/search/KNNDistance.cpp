@@ -4,7 +4,7 @@
 
 #include "VelMV.h"
 #include "VelPower.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 
 namespace KNN_800 {
 

@@ -58,7 +58,7 @@
 #include "VelDisplay.h"
 #include "VelMV.h"
 #include "VelVarList.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/IKNNVariable.h"
 #include "knn/search/ExchangePartition.h"
 #include "knn/settings/KNNSettings.h"

@@ -1,6 +1,6 @@
 #include "knn/selection/KNNAutoKSelection.h"
 
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 #include "knn/predict/KNNPredictionSummary.h"
 

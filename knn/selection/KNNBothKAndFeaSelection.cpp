@@ -1,6 +1,6 @@
 #include "knn/selection/KNNBothKAndFeaSelection.h"
 
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/selection/KNNFeatureSelection.h"
 
 namespace KNN_800 {

@@ -1,6 +1,6 @@
 #include "knn/selection/KNNFeatureImportance.h"
 
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 
 namespace KNN_800 {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 #include "knn/selection/KNNForwardStrategy.h"
 

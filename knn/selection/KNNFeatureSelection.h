@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "VelStatus.h"
-#include "knn/core/InterruptionProbe.h"
+#include "knn/base/InterruptionProbe.h"
 #include "knn/model/KNNSingleResponseModel.h"
 #include "knn/settings/KNNSettings.h"
 

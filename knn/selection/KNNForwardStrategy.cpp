@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 
 namespace KNN_800 {

@@ -1,6 +1,6 @@
 #include "knn/selection/KNNModelSelection.h"
 
-#include "knn/core/StageReport.h"
+#include "knn/base/StageReport.h"
 #include "knn/selection/KNNAutoKSelection.h"
 #include "knn/selection/KNNBothKAndFeaSelection.h"
 #include "knn/selection/KNNFeatureImportance.h"

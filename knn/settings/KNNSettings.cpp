@@ -1,7 +1,7 @@
 #include "knn/settings/KNNSettings.h"
 
 #include "VelDisplay.h"
-#include "knn/core/KNNReporter.h"
+#include "knn/base/KNNReporter.h"
 
 namespace KNN_800 {
 

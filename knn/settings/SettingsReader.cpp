@@ -9,8 +9,8 @@
 
 #include "VelLimits.h"
 #include "VelSettingsParser.h"
-#include "knn/core/KNNWarning.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/KNNWarning.h"
+#include "knn/base/StatusCodes.h"
 
 namespace KNN_800 {
 

@@ -3,9 +3,9 @@
 // that filled the case tables).
 #include <string>
 
-#include "knn/model/KNNModel.h"
+#include "knn/api/KNNModel.h"
+#include "knn/pmml/KNNPMMLPrediction.h"
 #include "knn/pmml/KNNPMMLWriter.h"
-#include "knn/predict/KNNPMMLPrediction.h"
 #include "knn/predict/KNNPredictionSummary.h"
 #include "knn/settings/KNNSettings.h"
 #include "knn/tables/KNNTableFormat.h"

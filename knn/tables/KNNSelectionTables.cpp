@@ -2,7 +2,7 @@
 // "FeatureSelection" or "FeatureKSelection". A stage that did not run leaves no table.
 #include <string>
 
-#include "knn/model/KNNModel.h"
+#include "knn/api/KNNModel.h"
 #include "knn/pmml/KNNPMMLWriter.h"
 #include "knn/selection/KNNAutoKSelection.h"
 #include "knn/selection/KNNBothKAndFeaSelection.h"

@@ -22,7 +22,7 @@
 #include "Data.h"
 #include "Errors.h"
 #include "Settings.h"
-#include "knn/core/KNNFactory.h"
+#include "knn/api/KNNFactory.h"
 
 namespace knn_fuzz {
 

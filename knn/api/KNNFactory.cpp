@@ -1,10 +1,10 @@
-#include "knn/core/KNNFactory.h"
+#include "knn/api/KNNFactory.h"
 
 #include <new>
 
-#include "knn/core/KNNAlgorithm.h"
-#include "knn/core/KNNWarning.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/api/KNNAlgorithm.h"
+#include "knn/base/KNNWarning.h"
+#include "knn/base/StatusCodes.h"
 
 namespace KNN_800 {
 

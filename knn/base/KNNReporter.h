@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ProgressReport.h"
-#include "knn/core/Export.h"
+#include "knn/base/Export.h"
 
 namespace KNN_800 {
 

@@ -1,4 +1,4 @@
-#include "knn/core/KNNWarning.h"
+#include "knn/base/KNNWarning.h"
 
 namespace KNN_800 {
 

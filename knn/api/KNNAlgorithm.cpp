@@ -1,4 +1,4 @@
-#include "knn/core/KNNAlgorithm.h"
+#include "knn/api/KNNAlgorithm.h"
 
 #include <new>
 #include <ostream>
@@ -6,10 +6,10 @@
 #include <string>
 
 #include "VelDisplay.h"
-#include "knn/core/KNNWarning.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/api/KNNModel.h"
+#include "knn/base/KNNWarning.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNDataPreparation.h"
-#include "knn/model/KNNModel.h"
 #include "knn/pmml/KNNPMMLWriter.h"
 
 namespace KNN_800 {

@@ -1,12 +1,12 @@
-#include "knn/model/KNNModel.h"
+#include "knn/api/KNNModel.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "VelDisplay.h"
 #include "VelMV.h"
-#include "knn/core/StageReport.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/StageReport.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionSummary.h"
 #include "knn/search/KNNKdTree.h"
 #include "knn/selection/KNNModelSelection.h"

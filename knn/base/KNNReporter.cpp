@@ -1,4 +1,4 @@
-#include "knn/core/KNNReporter.h"
+#include "knn/base/KNNReporter.h"
 
 #include <algorithm>
 #include <ctime>

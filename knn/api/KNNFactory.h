@@ -7,7 +7,7 @@
 
 #include "IVelAlgorithm.h"
 #include "VelVarList.h"
-#include "knn/core/Export.h"
+#include "knn/base/Export.h"
 
 namespace KNN_800 {
 

@@ -3,7 +3,7 @@
 // happens without a reporter (no sink attached).
 #pragma once
 
-#include "knn/core/KNNReporter.h"
+#include "knn/base/KNNReporter.h"
 #include "knn/settings/KNNSettings.h"
 
 namespace KNN_800 {

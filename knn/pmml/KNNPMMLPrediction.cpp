@@ -1,4 +1,4 @@
-#include "knn/predict/KNNPMMLPrediction.h"
+#include "knn/pmml/KNNPMMLPrediction.h"
 
 #include <algorithm>
 #include <climits>

@@ -10,7 +10,7 @@
 
 #include "IVelAlgorithm.h"
 #include "VelVarList.h"
-#include "knn/core/InterruptionProbe.h"
+#include "knn/base/InterruptionProbe.h"
 #include "knn/settings/SettingsReader.h"
 
 namespace KNN_800 {

@@ -6,7 +6,7 @@
 
 #include "Record.h"
 #include "VelStatus.h"
-#include "knn/core/InterruptionProbe.h"
+#include "knn/base/InterruptionProbe.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/model/KNNSingleResponseModel.h"
 #include "knn/search/NeighborList.h"

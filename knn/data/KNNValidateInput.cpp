@@ -1,10 +1,10 @@
-#include "knn/core/KNNValidateInput.h"
+#include "knn/data/KNNValidateInput.h"
 
 #include <algorithm>
 
 #include "VelDisplay.h"
-#include "knn/core/KNNWarning.h"
-#include "knn/core/StatusCodes.h"
+#include "knn/base/KNNWarning.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/data/KNNDataPreparation.h"
 
 namespace KNN_800 {
