@@ -5,245 +5,244 @@
 #include "Csv.h"
 #include "Errors.h"
 #include "InitSteps.h"
+#include "XMLElement.h"
+#include "knn/settings/SettingsKeys.h"
 
 namespace knncli {
 
 namespace {
 
-// Attribute text: markup characters escaped; tabs and line breaks as character references so
-// that they survive attribute normalisation. Other control characters cannot be written.
-std::string Attribute(const std::string& text, const std::string& what = "the name") {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;
-            case '\n':
-                out += "&#10;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    throw CliError(kExitData, what + " " + Quoted(text) +
-                                                  " holds a control character, which a settings "
-                                                  "document cannot hold");
-                }
-                out.push_back(c);
-        }
-    }
-    return out;
-}
+namespace Key = KNN_800::Key;
+namespace KeyValue = KNN_800::KeyValue;
+using VelXML_940::XMLComment;
+using VelXML_940::XMLElement;
 
-// Comment text: "--" may not occur inside an XML comment.
-std::string CommentText(std::string text) {
-    for (size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at)) {
-        text.replace(at, 2, "- -");
-    }
-    if (!text.empty() && text.back() == '-') {
-        text.push_back(' ');
+// A settings document cannot hold a control character other than tab, line feed and carriage
+// return, not even as a reference: a name or value with one would not read back as it is.
+const std::string& Writable(const std::string& text, const std::string& what) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            throw CliError(kExitData, what + " " + Quoted(text) +
+                                          " holds a control character, which a settings "
+                                          "document cannot hold");
+        }
     }
     return text;
 }
 
-void WriteParameter(std::ostream& xml, const char* key, const char* type,
-                    const std::string& value) {
-    xml << "    <Parameter key=\"" << key << "\" type=\"" << type << "\" value=\"" << value
-        << "\"/>\n";
+// A new element `name`, the last child of `parent`.
+XMLElement& Add(XMLElement& parent, const char* name) {
+    XMLElement* child = XMLElement::Create(name);
+    parent.AddChild(child);
+    return *child;
+}
+
+void AddComment(XMLElement& parent, const std::string& text) {
+    parent.AddComment(XMLComment::Create(text));
+}
+
+void AddParameter(XMLElement& parameters, const char* key, const char* type,
+                  const std::string& value) {
+    XMLElement& parameter = Add(parameters, "Parameter");
+    parameter.AddAttribute("key", key);
+    parameter.AddAttribute("type", type);
+    parameter.AddAttribute("value", value);
 }
 
 const char* Bool(bool value) {
     return value ? "true" : "false";
 }
 
-void WriteCategories(std::ostream& xml, const std::string& name, const char* kind,
-                     const std::vector<std::string>& values, const std::string& label = "") {
-    xml << "    <Field name=\"" << name << "\" kind=\"" << kind << "\""
-        << (label.empty() ? "" : " label=\"" + label + "\"") << ">\n";
-    for (const std::string& value : values) {
-        xml << "      <Category value=\"" << value << "\"/>\n";
+// A field of the dictionary; the name of a column must be writable, those the document adds
+// are.
+XMLElement& AddField(XMLElement& dictionary, const std::string& name, const char* kind,
+                     const std::string& label = "") {
+    XMLElement& field = Add(dictionary, "Field");
+    field.AddAttribute("name", Writable(name, "the column name"));
+    field.AddAttribute("kind", kind);
+    if (!label.empty()) {
+        field.AddAttribute("label", label);
     }
-    xml << "    </Field>\n";
+    return field;
 }
 
-void WriteField(std::ostream& xml, const Column& column, Kind kind, long records) {
-    const std::string name = Attribute(column.name, "the column name");
+void AddRange(XMLElement& field, const std::string& min, const std::string& max) {
+    field.AddAttribute("min", min);
+    field.AddAttribute("max", max);
+}
+
+void AddCategories(XMLElement& field, const std::vector<std::string>& values) {
+    for (const std::string& value : values) {
+        Add(field, "Category").AddAttribute("value", Writable(value, "the category"));
+    }
+}
+
+void AddColumn(XMLElement& dictionary, const Column& column, Kind kind, long records) {
     std::vector<std::string> categories;
     switch (kind) {
         case Kind::kContinuous:
-            xml << "    <Field name=\"" << name << "\" kind=\"continuous\" min=\""
-                << FormatNumber(column.min) << "\" max=\"" << FormatNumber(column.max) << "\"/>\n";
+            AddRange(AddField(dictionary, column.name, "continuous"), FormatNumber(column.min),
+                     FormatNumber(column.max));
             break;
         case Kind::kRecordNumber:
-            xml << "    <Field name=\"" << name << "\" kind=\"continuous\" min=\"1\" max=\""
-                << records << "\"/>\n";
+            AddRange(AddField(dictionary, column.name, "continuous"), "1", std::to_string(records));
             break;
         case Kind::kNumericCategories:
             for (const auto& [value, count] : column.numericValues) {
                 categories.push_back(FormatNumber(value));
             }
-            WriteCategories(xml, name, "categorical-numeric", categories);
+            AddCategories(AddField(dictionary, column.name, "categorical-numeric"), categories);
             break;
         case Kind::kStringCategories:
             for (const auto& [text, count] : column.texts) {
-                categories.push_back(Attribute(text, "the category"));
+                categories.push_back(text);
             }
-            WriteCategories(xml, name, "categorical-string", categories);
+            AddCategories(AddField(dictionary, column.name, "categorical-string"), categories);
             break;
     }
 }
 
-void WriteDictionary(std::ostream& xml, const InitOptions& options, const ScannedData& data,
-                     const Plan& plan) {
-    xml << "  <Dictionary>\n";
+void AddDictionary(XMLElement& root, const InitOptions& options, const ScannedData& data,
+                   const Plan& plan) {
+    XMLElement& dictionary = Add(root, "Dictionary");
     for (size_t i = 0; i < data.columns.size(); ++i) {
         if (plan.roles[i] != Role::kLeftOut) {
-            WriteField(xml, data.columns[i], plan.kinds[i], data.records);
+            AddColumn(dictionary, data.columns[i], plan.kinds[i], data.records);
         }
     }
     if (options.id.empty()) {
-        xml << "    <Field name=\"" << Attribute(plan.idName) << "\" kind=\"continuous\" "
-            << "label=\"Record number\" min=\"1\" max=\"" << data.records << "\"/>\n";
+        AddRange(AddField(dictionary, plan.idName, "continuous", "Record number"), "1",
+                 std::to_string(data.records));
     }
     if (options.focal.empty()) {
-        WriteCategories(xml, Attribute(plan.focalName), "categorical-numeric", {"1"},
-                        "Focal record");
+        AddCategories(AddField(dictionary, plan.focalName, "categorical-numeric", "Focal record"),
+                      {"1"});
     }
     if (plan.k.folds > 0 && options.fold.empty()) {
         std::vector<std::string> folds;
         for (int fold = 1; fold <= plan.k.folds; ++fold) {
             folds.push_back(std::to_string(fold));
         }
-        WriteCategories(xml, Attribute(plan.foldName), "categorical-numeric", folds,
-                        "Cross-validation fold");
+        AddCategories(
+            AddField(dictionary, plan.foldName, "categorical-numeric", "Cross-validation fold"),
+            folds);
     }
-    xml << "  </Dictionary>\n";
 }
 
-void WriteKParameters(std::ostream& xml, const KChoice& k, const std::string& foldName) {
+void AddKParameters(XMLElement& parameters, const KChoice& k, const std::string& foldName) {
     if (!k.automatic) {
-        xml << "    <!-- K is fixed at SpecifiedK. Without a fixed K, knn init writes settings "
-               "that\n"
-               "         let the component choose K by cross-validation. -->\n";
-        WriteParameter(xml, "IsAutoKSelection", "bool", "false");
+        AddComment(parameters,
+                   "K is fixed at SpecifiedK. Without a fixed K, knn init writes settings that\n"
+                   "let the component choose K by cross-validation.");
+        AddParameter(parameters, Key::IsAutoKSelection, "bool", Bool(false));
         return;
     }
     if (k.folds > 0) {
-        xml << "    <!-- K is chosen between MinK and MaxK by cross-validation over VFoldValue "
-               "folds:\n"
-               "         the field VFoldVar gives each record's fold (knn run numbers the records\n"
-               "         into folds when the data have no such column). For a fixed K, set\n"
-               "         IsAutoKSelection to false; SpecifiedK is then K. -->\n";
+        AddComment(parameters,
+                   "K is chosen between MinK and MaxK by cross-validation over VFoldValue folds:\n"
+                   "the field VFoldVar gives each record's fold (knn run numbers the records\n"
+                   "into folds when the data have no such column). For a fixed K, set\n"
+                   "IsAutoKSelection to false; SpecifiedK is then K.");
     } else {
-        xml << "    <!-- K is chosen between MinK and MaxK together with the features: forward\n"
-               "         selection runs once for each K, every record predicted from all the\n"
-               "         others, so no fold field is used. For a fixed K, set IsAutoKSelection\n"
-               "         to false; SpecifiedK is then K. -->\n";
+        AddComment(parameters,
+                   "K is chosen between MinK and MaxK together with the features: forward\n"
+                   "selection runs once for each K, every record predicted from all the\n"
+                   "others, so no fold field is used. For a fixed K, set IsAutoKSelection\n"
+                   "to false; SpecifiedK is then K.");
     }
-    WriteParameter(xml, "IsAutoKSelection", "bool", "true");
-    WriteParameter(xml, "MinK", "int", std::to_string(k.minK));
-    WriteParameter(xml, "MaxK", "int", std::to_string(k.maxK));
+    AddParameter(parameters, Key::IsAutoKSelection, "bool", Bool(true));
+    AddParameter(parameters, Key::MinK, "int", std::to_string(k.minK));
+    AddParameter(parameters, Key::MaxK, "int", std::to_string(k.maxK));
     if (k.folds > 0) {
-        WriteParameter(xml, "VFoldVar", "string", Attribute(foldName));
-        WriteParameter(xml, "VFoldValue", "int", std::to_string(k.folds));
+        AddParameter(parameters, Key::VFoldVar, "string", foldName);
+        AddParameter(parameters, Key::VFoldValue, "int", std::to_string(k.folds));
     }
 }
 
-void WriteSelectionParameters(std::ostream& xml, const InitOptions& options,
-                              const ScannedData& data, const Plan& plan) {
-    xml << "    <!-- Forward selection starts from the ForcedVariables, if any, and adds one "
-           "feature\n"
-           "         at a time, the one that lowers the error most (each record predicted from "
-           "all\n"
-        << (options.selectAuto ? "         the others); it stops when the error changes by "
-                                 "less than SpecifiedErrRange. -->\n"
-                               : "         the others); it stops after NSpecifiedFeatures "
-                                 "features. -->\n");
-    WriteParameter(xml, "IsFeatureSelection", "bool", "true");
+void AddSelectionParameters(XMLElement& parameters, const InitOptions& options,
+                            const ScannedData& data, const Plan& plan) {
+    AddComment(parameters,
+               std::string("Forward selection starts from the ForcedVariables, if any, and adds "
+                           "one feature\n"
+                           "at a time, the one that lowers the error most (each record predicted "
+                           "from all\n") +
+                   (options.selectAuto ? "the others); it stops when the error changes by less "
+                                         "than SpecifiedErrRange."
+                                       : "the others); it stops after NSpecifiedFeatures "
+                                         "features."));
+    AddParameter(parameters, Key::IsFeatureSelection, "bool", Bool(true));
     if (!plan.forced.empty()) {
-        xml << "    <Array key=\"ForcedVariables\" type=\"string\">\n";
+        XMLElement& forced = Add(parameters, "Array");
+        forced.AddAttribute("key", Key::ForcedVariables);
+        forced.AddAttribute("type", "string");
         for (const size_t i : plan.forced) {
-            xml << "      <Item value=\"" << Attribute(data.columns[i].name) << "\"/>\n";
+            Add(forced, "Item").AddAttribute("value", data.columns[i].name);
         }
-        xml << "    </Array>\n";
     }
     if (!options.selectAuto) {
-        WriteParameter(xml, "NSpecifiedFeatures", "int", std::to_string(options.selectCount));
+        AddParameter(parameters, Key::NSpecifiedFeatures, "int",
+                     std::to_string(options.selectCount));
         return;
     }
-    WriteParameter(xml, "IsAutoFeatureSelection", "bool", "true");
+    AddParameter(parameters, Key::IsAutoFeatureSelection, "bool", Bool(true));
     if (options.selectStop) {
-        WriteParameter(xml, "SpecifiedErrRange", "double", FormatNumber(*options.selectStop));
+        AddParameter(parameters, Key::SpecifiedErrRange, "double",
+                     FormatNumber(*options.selectStop));
     }
 }
 
-void WriteParameters(std::ostream& xml, const InitOptions& options, const ScannedData& data,
-                     const Plan& plan) {
-    xml << "  <Parameters>\n";
-    WriteParameter(xml, "CaseIDVar", "string", Attribute(plan.idName));
-    WriteParameter(xml, "FocalVar", "string", Attribute(plan.focalName));
+void AddParameters(XMLElement& root, const InitOptions& options, const ScannedData& data,
+                   const Plan& plan) {
+    XMLElement& parameters = Add(root, "Parameters");
+    AddParameter(parameters, Key::CaseIDVar, "string", plan.idName);
+    AddParameter(parameters, Key::FocalVar, "string", plan.focalName);
     if (options.focal.empty()) {
-        WriteParameter(xml, "FocalCaseValue", "string", "1");
+        AddParameter(parameters, Key::FocalCaseValue, "string", "1");
     }
-    WriteParameter(xml, "RescaleMethod", "bool", Bool(options.rescale));
-    WriteParameter(xml, "DistMetric", "string", options.cityBlock ? "CityBlock" : "Euclidean");
+    AddParameter(parameters, Key::RescaleMethod, "bool", Bool(options.rescale));
+    AddParameter(parameters, Key::DistMetric, "string",
+                 options.cityBlock ? KeyValue::CityBlock : KeyValue::Euclidean);
     if (options.median) {
-        WriteParameter(xml, "ComputePredValFunc", "string", "Median");
+        AddParameter(parameters, Key::ComputePredValFunc, "string", KeyValue::Median);
     }
-    WriteParameter(xml, "TempFileDir", "string",
-                   Attribute(options.tempDir, "the temporary directory"));
-    WriteKParameters(xml, plan.k, plan.foldName);
-    WriteParameter(xml, "SpecifiedK", "int", std::to_string(plan.k.specifiedK));
+    AddParameter(parameters, Key::TempFileDir, "string",
+                 Writable(options.tempDir, "the temporary directory"));
+    AddKParameters(parameters, plan.k, plan.foldName);
+    AddParameter(parameters, Key::SpecifiedK, "int", std::to_string(plan.k.specifiedK));
     if (options.Selects()) {
-        WriteSelectionParameters(xml, options, data, plan);
+        AddSelectionParameters(parameters, options, data, plan);
     }
     if (options.weight) {
-        xml << "    <!-- Feature importances are computed and used as the features' weights. "
-               "-->\n";
-        WriteParameter(xml, "IsFeatureWeight", "bool", "true");
+        AddComment(parameters,
+                   "Feature importances are computed and used as the features' weights.");
+        AddParameter(parameters, Key::IsFeatureWeight, "bool", Bool(true));
     }
-    xml << "  </Parameters>\n";
 }
 
 }  // namespace
 
 std::string WriteDocument(const InitOptions& options, const ScannedData& data, const Plan& plan) {
-    std::ostringstream xml;
-    xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml << "<!-- Settings inferred by knn init from " << CommentText(data.path) << " ("
-        << data.records << " records). -->\n";
+    XMLElement root("Settings");
+    root.AddAttribute("version", "1");
+    AddComment(root, "Settings inferred by knn init from " + data.path + " (" +
+                         std::to_string(data.records) + " records).");
     for (const std::string& note : plan.notes) {
-        xml << "<!-- Note: " << CommentText(note) << ". -->\n";
+        AddComment(root, "Note: " + note + ".");
     }
-    xml << "<Settings version=\"1\">\n";
-    WriteDictionary(xml, options, data, plan);
-    xml << "  <Targets>\n";
+    AddDictionary(root, options, data, plan);
+    XMLElement& targets = Add(root, "Targets");
     for (const size_t i : plan.targets) {
-        xml << "    <Target name=\"" << Attribute(data.columns[i].name) << "\"/>\n";
+        Add(targets, "Target").AddAttribute("name", data.columns[i].name);
     }
-    xml << "  </Targets>\n  <Predictors>\n";
+    XMLElement& predictors = Add(root, "Predictors");
     for (size_t i = 0; i < data.columns.size(); ++i) {
         if (plan.roles[i] == Role::kPredictor) {
-            xml << "    <Predictor name=\"" << Attribute(data.columns[i].name) << "\"/>\n";
+            Add(predictors, "Predictor").AddAttribute("name", data.columns[i].name);
         }
     }
-    xml << "  </Predictors>\n";
-    WriteParameters(xml, options, data, plan);
-    xml << "</Settings>\n";
+    AddParameters(root, options, data, plan);
+    std::ostringstream xml;
+    VelXML_940::WriteTreeUTF8(xml, nullptr, &root, true);
     return xml.str();
 }
 

@@ -19,11 +19,13 @@
 #include "Progress.h"
 #include "Settings.h"
 #include "VelMV.h"
+#include "knn/base/StatusCodes.h"
 
 namespace knncli {
 
 namespace {
 
+namespace Code = KNN_800::Code;
 using VelCommon_940::VelMV;
 using VelCommon_940::VelStatus;
 
@@ -168,7 +170,7 @@ ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& do
     exportOptions.applicationName = "knn";
     exportOptions.applicationVersion = "1.0";
     facts.exported = algorithm.Export(document.Stream(), &exportOptions);
-    if (InterruptRequested() || facts.exported.GetErrorCode() == 1) {
+    if (InterruptRequested() || facts.exported.GetErrorCode() == Code::Interrupted) {
         Interrupted();
     }
     // A failed write is told with its cause, whatever the component made of it.
@@ -241,7 +243,7 @@ std::string ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions&
         if (status.IsError()) {
             const long field = status.GetDiscreteDatum(0);
             std::string reason;
-            if (status.GetErrorCode() == 200049 && field >= 0) {
+            if (status.GetErrorCode() == Code::BadScoreRecord && field >= 0) {
                 const bool unknown = data.unknownCells.count({i, static_cast<int>(field)}) > 0;
                 reason = DescribeDropReason(
                     {unknown ? DropReason::kUnknownCategory : DropReason::kMissingValue,
@@ -371,7 +373,7 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     progress.PlanStages(BuildStagePlan(settings));
     const VelStatus built = algorithm->Build(source);
     progress.Finish();
-    if (InterruptRequested() || built.GetErrorCode() == 1) {
+    if (InterruptRequested() || built.GetErrorCode() == Code::Interrupted) {
         Interrupted();
     }
     if (built.IsError()) {

@@ -7,11 +7,14 @@
 #include "Errors.h"
 #include "Messages.h"
 #include "VelSettingsParser.h"
+#include "knn/settings/FieldUse.h"
+#include "knn/settings/SettingsKeys.h"
 
 namespace knncli {
 
 namespace {
 
+namespace Key = KNN_800::Key;
 using VelCommon_940::VelStatus;
 
 // Appends `field` (not -1) to `list` unless `listed`, which has a mark per dictionary field,
@@ -40,6 +43,10 @@ std::vector<int> Indices(const VelXML_940::VelVarList& dictionary,
 }
 
 }  // namespace
+
+bool AnalysisSettings::UsesFolds() const {
+    return KNN_800::UsesFolds(!targets.empty(), autoK, featureSelection) && fold >= 0;
+}
 
 std::string AnalysisSettings::FieldName(int field) const {
     const VelXML_940::IVelVariable* variable =
@@ -106,21 +113,21 @@ AnalysisSettings ParseSettings(const std::string& text, const std::string& file)
     // Keys of the wrong type are left at their defaults here; the component rejects them with
     // its own status, which names the key.
     std::string name;
-    if (parser.GetParameter("CaseIDVar", name, nullptr).IsOK()) {
+    if (parser.GetParameter(Key::CaseIDVar, name, nullptr).IsOK()) {
         settings.caseId = dictionary.FindVariable(name);
     }
     name.clear();
-    if (parser.GetParameter("FocalVar", name, nullptr).IsOK()) {
+    if (parser.GetParameter(Key::FocalVar, name, nullptr).IsOK()) {
         settings.focal = dictionary.FindVariable(name);
     }
     name.clear();
-    if (parser.GetParameter("VFoldVar", name, nullptr).IsOK() && !name.empty()) {
+    if (parser.GetParameter(Key::VFoldVar, name, nullptr).IsOK() && !name.empty()) {
         settings.fold = dictionary.FindVariable(name);
     }
     bool useLabels = false;
     name.clear();
-    if (parser.GetParameter("use_caselabels", useLabels, nullptr).IsOK() && useLabels &&
-        parser.GetParameter("CaseLabelVar", name, nullptr).IsOK()) {
+    if (parser.GetParameter(Key::UseCaseLabels, useLabels, nullptr).IsOK() && useLabels &&
+        parser.GetParameter(Key::CaseLabelVar, name, nullptr).IsOK()) {
         settings.caseLabel = dictionary.FindVariable(name);
     }
 
@@ -139,36 +146,32 @@ AnalysisSettings ParseSettings(const std::string& text, const std::string& file)
         std::sort(settings.features.begin(), settings.features.end());
     }
 
-    parser.GetParameter("IsAutoKSelection", settings.autoK, nullptr);
-    parser.GetParameter("IsFeatureSelection", settings.featureSelection, nullptr);
-    parser.GetParameter("IsFeatureWeight", settings.featureWeight, nullptr);
+    parser.GetParameter(Key::IsAutoKSelection, settings.autoK, nullptr);
+    parser.GetParameter(Key::IsFeatureSelection, settings.featureSelection, nullptr);
+    parser.GetParameter(Key::IsFeatureWeight, settings.featureWeight, nullptr);
 
     // Like the component, the fold field is never a distance feature while it assigns folds.
     if (settings.UsesFolds()) {
         std::erase(settings.features, settings.fold);
     }
 
-    // A case is kept only when every one of these fields has a usable value; the case label is
-    // carried along but never makes a case invalid.
-    std::vector<bool> used(static_cast<size_t>(dictionary.Size()), false);
-    AddOnce(settings.usedFields, used, settings.caseId);
-    AddOnce(settings.usedFields, used, settings.focal);
-    for (int field : settings.targets) {
-        AddOnce(settings.usedFields, used, field);
-    }
-    for (int field : settings.features) {
-        AddOnce(settings.usedFields, used, field);
-    }
-    if (settings.featureSelection) {
-        names.clear();
-        if (parser.GetArray("ForcedVariables", names, nullptr).IsOK()) {
-            for (int field : Indices(dictionary, names)) {
-                AddOnce(settings.usedFields, used, field);
-            }
-        }
-    } else if (settings.UsesFolds()) {
-        AddOnce(settings.usedFields, used, settings.fold);
-    }
+    const auto listed = [&parser, &dictionary](const char* key) {
+        std::vector<std::string> names;
+        return parser.GetArray(key, names, nullptr).IsOK() ? Indices(dictionary, names)
+                                                           : std::vector<int>();
+    };
+    settings.usedFields = KNN_800::UsedFields({.caseId = settings.caseId,
+                                               .caseLabel = settings.caseLabel,
+                                               .focal = settings.focal,
+                                               .fold = settings.fold,
+                                               .targets = settings.targets,
+                                               .features = settings.features,
+                                               .forced = listed(Key::ForcedVariables),
+                                               .specified = listed(Key::SpecifiedFeature),
+                                               .autoK = settings.autoK,
+                                               .featureSelection = settings.featureSelection});
+    // The case label is read with every case but never makes one invalid.
+    std::erase(settings.usedFields, settings.caseLabel);
     return settings;
 }
 

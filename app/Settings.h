@@ -30,9 +30,8 @@ struct AnalysisSettings {
     bool featureSelection = false;
     bool featureWeight = false;  // importances computed and the features weighted by them
 
-    // True when the component assigns cases to cross-validation folds by the fold field:
-    // automatic K selection alone, with a target.
-    bool UsesFolds() const { return autoK && !featureSelection && !targets.empty() && fold >= 0; }
+    // True when the component assigns cases to cross-validation folds by the fold field.
+    bool UsesFolds() const;
 
     std::string FieldName(int field) const;
     bool IsCategorical(int field) const;

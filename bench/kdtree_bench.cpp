@@ -26,8 +26,9 @@
 #include "HostInterfaces.h"
 #include "Record.h"
 #include "VelVarList.h"
+#include "knn/base/RunContext.h"
 #include "knn/data/KNNDataPreparation.h"
-#include "knn/search/KNNKdTree.h"
+#include "knn/search/kdtree/KNNKdTree.h"
 #include "knn/settings/KNNSettings.h"
 
 namespace {
@@ -142,7 +143,8 @@ Timing RunOurs(const Points& points, int K, int repeat, int stride, std::vector<
         }
     }
     PointSource source(points);
-    KNN_800::KNNDataPreparation preparation(&settings, &dictionary, nullptr, nullptr);
+    KNN_800::RunContext context;
+    KNN_800::KNNDataPreparation preparation(settings, dictionary, context, nullptr);
     if (preparation.Run(source).IsError()) {
         std::fprintf(stderr, "data preparation failed\n");
         std::exit(1);

@@ -36,7 +36,7 @@
 #include "ProgressReport.h"
 #include "Record.h"
 #include "knn/api/KNNModel.h"
-#include "knn/base/InterruptionProbe.h"
+#include "knn/base/RunContext.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/selection/KNNAutoKSelection.h"
 #include "knn/selection/KNNFeatureSelection.h"
@@ -332,9 +332,9 @@ Outcome BuildOnce(const Table& t, const std::string& settingsXml, const char* st
     if (status.IsError()) {
         Fail("settings", status);
     }
-    reader.Settings()->SetProgressSink(&clock);
-    KNN_800::InterruptionProbe probe;
-    KNN_800::KNNDataPreparation preparation(reader.Settings(), reader.Dictionary(), &probe,
+    KNN_800::RunContext context;
+    context.SetProgressSink(&clock);
+    KNN_800::KNNDataPreparation preparation(reader.Settings(), reader.Dictionary(), context,
                                             nullptr);
     TableSource source(t);
     status = preparation.Run(source);
@@ -342,7 +342,7 @@ Outcome BuildOnce(const Table& t, const std::string& settingsXml, const char* st
         Fail("data preparation", status);
     }
     const Clock::time_point prepared = Clock::now();
-    KNN_800::KNNModel model(reader.Settings(), &preparation, &probe);
+    KNN_800::KNNModel model(preparation, context);
     status = model.Build();
     if (status.IsError()) {
         Fail("model build", status);

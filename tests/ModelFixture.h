@@ -7,6 +7,7 @@
 
 #include "SettingsDocument.h"
 #include "knn/api/KNNModel.h"
+#include "knn/base/RunContext.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/settings/SettingsReader.h"
 
@@ -14,7 +15,7 @@ namespace knn_test {
 
 struct ModelFixture {
     KNN_800::SettingsReader reader;
-    KNN_800::InterruptionProbe probe;
+    KNN_800::RunContext context;
     std::unique_ptr<KNN_800::KNNDataPreparation> preparation;
     std::unique_ptr<KNN_800::KNNModel> model;
 
@@ -27,7 +28,7 @@ struct ModelFixture {
             return status;
         }
         preparation = std::make_unique<KNN_800::KNNDataPreparation>(
-            reader.Settings(), reader.Dictionary(), &probe, nullptr);
+            reader.Settings(), reader.Dictionary(), context, nullptr);
         return preparation->Run(source);
     }
 
@@ -39,7 +40,7 @@ struct ModelFixture {
         if (status.IsError()) {
             return status;
         }
-        model = std::make_unique<KNN_800::KNNModel>(reader.Settings(), preparation.get(), &probe);
+        model = std::make_unique<KNN_800::KNNModel>(*preparation, context);
         model->SetModelValues(modelValues);
         return model->Build();
     }

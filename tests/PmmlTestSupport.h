@@ -132,9 +132,8 @@ struct ExportedModel {
     }
     // A successful document is checked against the schema.
     VelCommon_940::VelStatus Export(const VelCommon_940::ExportOptions* options = nullptr) {
-        KNN_800::KNNPMMLWriter writer(fixture.reader.Settings(), fixture.reader.Dictionary(),
-                                      fixture.model.get(), fixture.preparation.get(),
-                                      &fixture.probe);
+        KNN_800::KNNPMMLWriter writer(*fixture.preparation, fixture.model->Models(),
+                                      fixture.model->Selection(), fixture.context);
         std::ostringstream out;
         status = writer.WriteDocument(out, options);
         document = out.str();

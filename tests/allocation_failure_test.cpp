@@ -16,15 +16,12 @@
 #include <string>
 #include <vector>
 
-#ifdef __SANITIZE_ADDRESS__
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include "PmmlTestSupport.h"
 #include "SettingsDocument.h"
 #include "TestSources.h"
 #include "VelMV.h"
 #include "knn/api/KNNFactory.h"
+#include "knn/base/StatusCodes.h"
 
 namespace {
 
@@ -82,8 +79,8 @@ using VelCommon_940::IVelAlgorithm;
 using VelCommon_940::Record;
 using VelCommon_940::VelStatus;
 
-constexpr long kOutOfMemory = 200076;
-constexpr long kUnexpected = 200077;
+constexpr long kOutOfMemory = KNN_800::Code::OutOfMemory;
+constexpr long kUnexpected = KNN_800::Code::UnexpectedException;
 
 // Runs `operation` with its n-th allocation failing, for n = 1, 2, ... until it gets through
 // without reaching the failure. A run that meets the failure must not throw and must succeed
@@ -97,17 +94,10 @@ void FailEachAllocationInTurn(const std::function<VelStatus()>& operation,
         allocationsBeforeFailure = n;
         VelStatus status;
         bool threw = false;
-        {
-#ifdef __SANITIZE_ADDRESS__
-            // The parts that a failed operation had made before the failure are not all freed
-            // (many objects own theirs through plain pointers); that is not checked here.
-            __lsan::ScopedDisabler leaksOfTheFailure;
-#endif
-            try {
-                status = operation();
-            } catch (...) {
-                threw = true;
-            }
+        try {
+            status = operation();
+        } catch (...) {
+            threw = true;
         }
         allocationsBeforeFailure = -1;
         if (!failureInjected) {

@@ -81,6 +81,40 @@ TEST(InferSettings, DeclaredRangesReadBackAsExactlyTheDataValues) {
     EXPECT_EQ(range(2), std::pair(100000.0, 4e6));
 }
 
+TEST(InferSettings, NamesAndCategoriesReadBackAsTheyAreWhateverTheirCharacters) {
+    TempDir dir;
+    InitOptions options;
+    // Markup characters, quotes, tabs and line breaks; "--" in the path, which the first
+    // comment names.
+    options.data = dir.Write("d--1.csv",
+                             "\"a&b<c>\",\"it's \"\"q\"\"\",\"two\nlines\",class\n"
+                             "1,x&y,<p>,p\n"
+                             "2,\"line\nbreak\",q\tr,q\n");
+    options.targets = {"class"};
+    const InferredSettings inferred = InferSettings(options, nullptr);
+    EXPECT_TRUE(Contains(inferred.document, "<!-- Settings inferred by knn init from "))
+        << inferred.document;
+    const AnalysisSettings settings = ParseSettings(inferred.document, "s.xml");
+    EXPECT_EQ(settings.FieldName(0), "a&b<c>");
+    EXPECT_EQ(settings.FieldName(1), "it's \"q\"");
+    EXPECT_EQ(settings.FieldName(2), "two\nlines");
+    EXPECT_EQ(settings.CategoryText(1, 0), "line\nbreak");
+    EXPECT_EQ(settings.CategoryText(1, 1), "x&y");
+    EXPECT_EQ(settings.CategoryText(2, 0), "<p>");
+    EXPECT_EQ(settings.CategoryText(2, 1), "q\tr");
+    EXPECT_EQ(settings.features, (std::vector<int>{0, 1, 2}));
+
+    // A control character cannot be written at all.
+    options.data = dir.Write("c.csv", "a\x01z,class\n1,p\n2,q\n");
+    try {
+        InferSettings(options, nullptr);
+        ADD_FAILURE() << "a name with a control character was written";
+    } catch (const CliError& e) {
+        EXPECT_EQ(e.Code(), kExitData);
+        EXPECT_TRUE(Contains(e.what(), "control character")) << e.what();
+    }
+}
+
 TEST(InferSettings, FitsFoldsAndTheRangeOfKToTheNumberOfRecords) {
     TempDir dir;
     const auto parameters = [&dir](int records, int k) {

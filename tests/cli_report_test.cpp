@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "Output.h"
 #include "Predictions.h"
 #include "Settings.h"
+#include "VelSettingsParser.h"
+#include "knn/base/StatusCodes.h"
 
 #include "CliTestSupport.h"
 
@@ -200,17 +203,34 @@ TEST(ScoringResult, OrdersCategoricalTargetsFirst) {
 
 TEST(StatusSentences, NameTheFieldAndKeepTheComponentsExplanation) {
     const AnalysisSettings settings = ParseSettings(kSettings, "s.xml");
-    VelCommon_940::VelStatus constant(200035, false);
+    VelCommon_940::VelStatus constant(KNN_800::Code::ConstantFeature, false);
     constant.SetDiscreteDatum(0, 1);
     EXPECT_EQ(DescribeStatus(constant, &settings).find("the feature \"x2\" has the same value"),
               0u);
-    VelCommon_940::VelStatus unknown(200022, false);
+    VelCommon_940::VelStatus unknown(KNN_800::Code::UnknownPredictor, false);
     unknown.SetMessage("the predictor 'z' is not in the dictionary");
     const std::string sentence = DescribeStatus(unknown, &settings);
     EXPECT_NE(sentence.find("not in the dictionary: the predictor 'z'"), std::string::npos);
     EXPECT_NE(sentence.find("(status 200022)"), std::string::npos);
     EXPECT_NE(DescribeStatus(VelCommon_940::VelStatus(424242, false), nullptr).find("424242"),
               std::string::npos);
+}
+
+TEST(StatusSentences, ExistForEveryCodeOfTheComponentAndOfTheSettingsParser) {
+    const auto hasSentence = [](long code) {
+        const std::string sentence = DescribeStatus(VelCommon_940::VelStatus(code, false), nullptr);
+        return !Contains(sentence, "the component reported");
+    };
+    std::set<long> values;
+    for (const KNN_800::StatusCode& code : KNN_800::kStatusCodes) {
+        EXPECT_TRUE(hasSentence(code.value)) << code.name << " (" << code.value << ")";
+        EXPECT_TRUE(values.insert(code.value).second) << code.name << " repeats " << code.value;
+    }
+    for (const long code : {VelXML_940::kParserNoDocument, VelXML_940::kParserMalformed,
+                            VelXML_940::kParserStructure, VelXML_940::kParserBadValue,
+                            VelXML_940::kParserWrongType, VelXML_940::kParserDictionary}) {
+        EXPECT_TRUE(hasSentence(code)) << code;
+    }
 }
 
 TEST(PredictionFile, HoldsRecordsBackUntilTheNeighbourColumnsAreKnown) {

@@ -69,8 +69,7 @@ protected:
     }
 
     VelStatus Run(VelCommon_940::RecordSource& source, VelVarList* creation = nullptr) {
-        preparation =
-            std::make_unique<KNNDataPreparation>(&settings, &dictionary, &probe, creation);
+        preparation = std::make_unique<KNNDataPreparation>(settings, dictionary, context, creation);
         return preparation->Run(source);
     }
 
@@ -81,7 +80,7 @@ protected:
 
     VelVarList dictionary;
     KNNSettings settings;
-    InterruptionProbe probe;
+    RunContext context;
     std::unique_ptr<KNNDataPreparation> preparation;
 };
 
@@ -108,7 +107,7 @@ TEST_F(PreparationTest, KeepsValidCasesCodedAndRawWhereUnused) {
     EXPECT_EQ(Row(2), (std::vector<double>{5, 1.5, 2, 2, 7, 40}));
     EXPECT_EQ(preparation->Rows()[1], preparation->Rows()[0] + 6);
 
-    const std::vector<IKNNVariable*>& variables = preparation->Variables();
+    const auto& variables = preparation->Variables();
     EXPECT_EQ(*variables[2]->GetCategoryCounts(), (std::vector<int>{1, 0, 2}));
     EXPECT_EQ(*variables[4]->GetCategoryCounts(), (std::vector<int>{0, 0}));
     EXPECT_EQ(variables[1]->GetCategoryCounts(), nullptr);
@@ -138,8 +137,8 @@ TEST(CatVariable, OnlyWholeCodesWithinTheCategoriesAreUsable) {
     dictionary.Add(Categorical("label", 2));
     KNNSettings settings;
     settings.CaseLabelVariable = 1;
-    KNNCatVariable color(&settings, &dictionary, 0);
-    KNNCatVariable label(&settings, &dictionary, 1);
+    KNNCatVariable color(settings, dictionary, 0);
+    KNNCatVariable label(settings, dictionary, 1);
 
     const Record bad[] = {Record({3, 0}),   Record({-1, 0}),  Record({-2, 0}),
                           Record({0.5, 0}), Record({NAN, 0}), Record({M, 0})};
@@ -194,13 +193,13 @@ TEST_F(PreparationTest, BadSourcesFailWithoutStoringCases) {
 TEST_F(PreparationTest, InterruptionStopsAfterTheCurrentRecord) {
     VectorRecordSource source{
         {1, 1, 0, 0, 0, 10}, {2, 2, 1, 0, 0, 20}, {3, 3, 2, 0, 0, 30}, {4, 4, 0, 0, 0, 40}};
-    probe.stop = true;
+    context.probe.stop = true;
     EXPECT_EQ(Run(source).GetErrorCode(), Code::Interrupted);
     EXPECT_EQ(preparation->CaseCount(), 1);
 
-    probe.stop = false;
+    context.probe.stop = false;
     CountdownChecker checker(2);
-    probe.checker = &checker;
+    context.probe.checker = &checker;
     EXPECT_EQ(Run(source).GetErrorCode(), Code::Interrupted);
     EXPECT_EQ(preparation->CaseCount(), 3);
     EXPECT_EQ(checker.calls, 3);
@@ -216,22 +215,22 @@ TEST(DataPreparationProgress, ReportsValidCasesEvery30000Records) {
     settings.ContResponses = {1};
     settings.UsedVariables = {0, 1};
     CountingSink sink("cases");
-    settings.SetProgressSink(&sink);
-    InterruptionProbe probe;
+    RunContext context;
+    context.SetProgressSink(&sink);
     // Every third record lacks its target, so the valid count lags the records read.
     GeneratedRecordSource source(60001, 2, [](int i, std::vector<double>& values) {
         values[0] = i % 10;
         values[1] = i % 3 == 0 ? VelMV::Missing() : 1.0;
     });
-    KNNDataPreparation preparation(&settings, &dictionary, &probe, nullptr);
+    KNNDataPreparation preparation(settings, dictionary, context, nullptr);
     ASSERT_TRUE(preparation.Run(source).IsOK());
     EXPECT_EQ(sink.values, (std::vector<int>{20000, 40000}));
     EXPECT_EQ(preparation.CaseCount(), 40000);
 }
 
 TEST_F(PreparationTest, TooFewCasesAreRejected) {
-    KNNDataPreparation unread(&settings, &dictionary, &probe, nullptr);
-    EXPECT_EQ(KNNValidateInput(&unread).Validate().GetErrorCode(), Code::NoValidCase);
+    KNNDataPreparation unread(settings, dictionary, context, nullptr);
+    EXPECT_EQ(KNNValidateInput(unread).Validate().GetErrorCode(), Code::NoValidCase);
 
     VectorRecordSource one{{1, 5, 0, 0, 0, 10}, {2, M, 1, 0, 0, 20}};
     EXPECT_EQ(Run(one).GetErrorCode(), Code::SingleCase);
@@ -274,8 +273,8 @@ TEST_F(PreparationTest, KAboveCasesMinusOneIsLoweredWithOneWarning) {
     for (int build = 0; build < 2; ++build) {
         settings.SetKRange(3, 20);
         EXPECT_TRUE(Run(source).IsOK());
-        EXPECT_EQ(settings.MaxK, 4);
-        EXPECT_EQ(settings.MinK, 3);
+        EXPECT_EQ(preparation->Settings().MaxK, 4);
+        EXPECT_EQ(preparation->Settings().MinK, 3);
     }
     ASSERT_EQ(KNNWarning::Instance().List().size(), 1u);
     EXPECT_EQ(KNNWarning::Instance().List()[0], Warning(Code::MaxKReduced));
@@ -283,9 +282,10 @@ TEST_F(PreparationTest, KAboveCasesMinusOneIsLoweredWithOneWarning) {
     KNNWarning::Instance().Clear();
     settings.IsAutoKSelection = false;
     settings.SpecifiedK = 9;
-    KNNDataPreparation checked(&settings, &dictionary, &probe, nullptr);
+    KNNDataPreparation checked(settings, dictionary, context, nullptr);
     ASSERT_TRUE(checked.Run(source).IsOK());
-    EXPECT_EQ(settings.SpecifiedK, 4);
+    EXPECT_EQ(checked.Settings().SpecifiedK, 4);
+    EXPECT_EQ(settings.SpecifiedK, 9);  // the settings read stay as they were
     EXPECT_EQ(KNNWarning::Instance().List(),
               std::vector<VelStatus>{Warning(Code::SpecifiedKReduced)});
 }

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "knn/search/ExchangePartition.h"
+#include "knn/search/kdtree/ExchangePartition.h"
 
 namespace KNN_800 {
 namespace {
@@ -51,7 +51,7 @@ TEST(ExchangePartition, MakesTheSameExchangesAsThePointerLoop) {
 
             std::vector<char> state = passes;
             Exchanges done;
-            const int count = ExchangePartition(
+            const int count = kdtree::ExchangePartition(
                 start, start + length, [&](int p) { return state[static_cast<size_t>(p)] != 0; },
                 [&](int a, int b) {
                     done.emplace_back(a, b);

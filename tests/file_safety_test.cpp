@@ -53,9 +53,8 @@ bool BuildModel(ExportedModel& e, const std::string& tempFileDir, int variant = 
 // every temporary file) when this returns. Nothing here reports to the test framework, so it
 // can run in a child process.
 VelStatus WriteDocument(ExportedModel& e, std::ostream& out) {
-    KNN_800::KNNPMMLWriter writer(e.fixture.reader.Settings(), e.fixture.reader.Dictionary(),
-                                  e.fixture.model.get(), e.fixture.preparation.get(),
-                                  &e.fixture.probe);
+    KNN_800::KNNPMMLWriter writer(*e.fixture.preparation, e.fixture.model->Models(),
+                                  e.fixture.model->Selection(), e.fixture.context);
     return writer.WriteDocument(out, nullptr);
 }
 
@@ -264,7 +263,7 @@ TEST(FileSafety, FailedWritesGiveStatus200056AndLeaveNoFile) {
     if (!disk.Mounted()) {
         GTEST_SKIP() << "no right to mount a small file system: the full disk is not tried";
     }
-    e.fixture.reader.Settings()->FileTempDir = mountPoint.Prefix();
+    e.fixture.preparation->MutableSettings().FileTempDir = mountPoint.Prefix();
     std::ostringstream document;
     const VelStatus full = WriteDocument(e, document);
     EXPECT_EQ(full.GetErrorCode(), 200056);
@@ -288,7 +287,7 @@ TEST(FileSafety, UnusableTempFileDirGivesStatus200057NamingItAndTheCause) {
     if (refusal == 0) {
         GTEST_SKIP() << "root without the right to mount: no directory can be made unwritable";
     }
-    e.fixture.reader.Settings()->FileTempDir = locked.Path() + "/";
+    e.fixture.preparation->MutableSettings().FileTempDir = locked.Path() + "/";
     ASSERT_EQ(e.Export().GetErrorCode(), 200057);
     EXPECT_TRUE(Contains(e.status.GetMessage(),
                          "TempFileDir '" + locked.Path() + "/': " + std::strerror(refusal)))

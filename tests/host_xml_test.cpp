@@ -98,6 +98,29 @@ TEST(XmlWriter, EscapesMarkupCharactersAndRoundTrips) {
     EXPECT_EQ(Parse(doc, "/Root"), nasty);
 }
 
+TEST(XmlWriter, CommentsAndAttributeLineBreaksReadBackAsWritten) {
+    XMLElement root("Root");
+    root.AddComment(XMLComment::Create("two lines,\nthe second -- with dashes-"));
+    XMLElement* child = XMLElement::Create("Child");
+    child->AddAttribute("v", "a\tb\nc\r\nd");
+    child->AddComment(XMLComment::Create("bell\x07"));
+    root.AddChild(child);
+
+    const std::string doc = Document(root, true);
+    EXPECT_EQ(doc,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<Root>\n"
+              "  <!-- two lines,\n"
+              "       the second - - with dashes- -->\n"
+              "  <Child v=\"a&#9;b&#10;c&#13;&#10;d\">\n"
+              "    <!-- bell\xEF\xBF\xBD -->\n"
+              "  </Child>\n"
+              "</Root>\n");
+    REQUIRE_XMLLINT();
+    EXPECT_EQ(Parse(doc, "/Root/comment()"), " two lines,\n       the second - - with dashes- ");
+    EXPECT_EQ(Parse(doc, "/Root/Child/@v"), "a\tb\nc\r\nd");
+}
+
 TEST(XmlWriter, AsciiDocumentUsesCharacterReferencesUtf8KeepsBytes) {
     const std::string name =
         "Gr\xC3\xB6\xC3\x9F"

@@ -21,7 +21,7 @@
 #include "knn/base/StatusCodes.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/search/KNNDistance.h"
-#include "knn/search/KNNKdTree.h"
+#include "knn/search/kdtree/KNNKdTree.h"
 #include "knn/settings/KNNSettings.h"
 
 namespace KNN_800 {
@@ -63,14 +63,14 @@ public:
         for (const std::vector<double>& row : values) {
             source.Add(row);
         }
-        preparation =
-            std::make_unique<KNNDataPreparation>(&settings, &dictionary, nullptr, nullptr);
+        preparation = std::make_unique<KNNDataPreparation>(settings, dictionary, context, nullptr);
         EXPECT_FALSE(preparation->Run(source).IsError());
     }
     const std::vector<double*>& Rows() const { return preparation->Rows(); }
 
     KNNSettings settings;
     VelXML_940::VelVarList dictionary;
+    RunContext context;
     test::VectorRecordSource source;
     std::unique_ptr<KNNDataPreparation> preparation;
 };
@@ -358,6 +358,9 @@ TEST(KdTreeBuild, SlidingMidpointAndEqualCasesOnTheCut) {
     EXPECT_EQ(above[1].second, 2);
     EXPECT_EQ(above[2].second, 3);
     EXPECT_EQ(below[0].first, below[2].first);
+    // At the K-th place the tie goes to the case found first.
+    EXPECT_EQ(TreeSearch(tree, {4.9, -1}, 2, true), (std::vector<Hit>{below[0], below[1]}));
+    EXPECT_EQ(TreeSearch(tree, {5.1, -1}, 2, true), (std::vector<Hit>{above[0], above[1]}));
 
     // The cut slides to the nearest case when the midpoint leaves one side empty.
     Table slide({{0, 0}, {8, 1}, {9, 2}, {10, 3}}, {0, 0}, 0, 1);

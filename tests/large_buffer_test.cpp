@@ -5,19 +5,19 @@
 #include <cstddef>
 #include <vector>
 
-#include "knn/search/LargeBuffer.h"
+#include "knn/search/kdtree/LargeBuffer.h"
 
 namespace KNN_800 {
 namespace {
 
-using kdtree_memory::AllocateLarge;
-using kdtree_memory::FreeLarge;
-using kdtree_memory::KeptBytes;
+using kdtree::AllocateLarge;
+using kdtree::FreeLarge;
+using kdtree::KeptBytes;
 
 constexpr size_t kMB = size_t{1} << 20;
 
 TEST(LargeBuffer, ReusesBlocksOfTheSameRoundedSizeAndKeepsWithinTheLimit) {
-    kdtree_memory::ReleaseKept();
+    kdtree::ReleaseKept();
     const size_t before = KeptBytes();
     EXPECT_EQ(before, 0u);
     // 3 MB and 3.5 MB both round to 4 MB: the block comes back, aligned for huge pages and
@@ -39,23 +39,23 @@ TEST(LargeBuffer, ReusesBlocksOfTheSameRoundedSizeAndKeepsWithinTheLimit) {
 
     // Giving back more than the limit releases the oldest blocks first.
     std::vector<void*> blocks;
-    for (size_t bytes = 0; bytes < 2 * kdtree_memory::kKeptBytes; bytes += 8 * kMB) {
+    for (size_t bytes = 0; bytes < 2 * kdtree::kKeptBytes; bytes += 8 * kMB) {
         blocks.push_back(AllocateLarge(8 * kMB));
     }
     for (void* block : blocks) {
         FreeLarge(block, 8 * kMB);
-        EXPECT_LE(KeptBytes(), kdtree_memory::kKeptBytes);
+        EXPECT_LE(KeptBytes(), kdtree::kKeptBytes);
     }
-    EXPECT_EQ(KeptBytes(), kdtree_memory::kKeptBytes);
+    EXPECT_EQ(KeptBytes(), kdtree::kKeptBytes);
     // A block larger than the limit is never kept.
     const size_t kept = KeptBytes();
-    FreeLarge(AllocateLarge(kdtree_memory::kKeptBytes + kMB), kdtree_memory::kKeptBytes + kMB);
+    FreeLarge(AllocateLarge(kdtree::kKeptBytes + kMB), kdtree::kKeptBytes + kMB);
     EXPECT_EQ(KeptBytes(), kept);
 }
 
 // A buffer that outgrows its block moves to a larger one and keeps its contents.
 TEST(LargeBuffer, GrowingBufferKeepsItsValues) {
-    kdtree_memory::LargeBuffer<double> values;
+    kdtree::LargeBuffer<double> values;
     for (int i = 0; i < 400000; ++i) {
         values.push_back(i * 0.5);
     }

@@ -22,7 +22,7 @@ TEST(ArchiveElement, StreamsChildrenThroughItsFileAndRemovesIt) {
     {
         VelXML_940::XMLElement root("PMML");
         KNNXMLArchiveElement* table =
-            CreateArchiveElement("SimpleTable", false, dir.Prefix(), error);
+            CreateArchiveElement("SimpleTable", false, dir.Prefix(), error).release();
         ASSERT_NE(table, nullptr);
         EXPECT_TRUE(
             std::regex_match(table->TempPath(), std::regex(dir.Prefix() + R"(_knn[0-9]+\.tmp)")));
@@ -35,7 +35,7 @@ TEST(ArchiveElement, StreamsChildrenThroughItsFileAndRemovesIt) {
         EXPECT_TRUE(table->Children().empty());  // nothing kept in memory
         root.AddChild(table);
         KNNXMLArchiveElement* empty =
-            CreateArchiveElement("SimpleTable", false, dir.Prefix(), error);
+            CreateArchiveElement("SimpleTable", false, dir.Prefix(), error).release();
         ASSERT_NE(empty, nullptr);
         empty->AddAttribute("name", "e");
         root.AddChild(empty);

@@ -71,7 +71,7 @@ TEST(PmmlDocument, SkeletonHeaderStagesAndTemporaryFiles) {
     VectorRecordSource source = SixCases();
     ASSERT_TRUE(e.Build(d, source));
     ListingSink sink(dir);
-    e.fixture.reader.Settings()->SetProgressSink(&sink);
+    e.fixture.context.SetProgressSink(&sink);
     ASSERT_TRUE(e.Export().IsOK()) << e.status.GetMessage();
 
     const std::string& doc = e.document;
@@ -191,7 +191,7 @@ TEST(PmmlDocument, TextsThatAreNotUtf8AreReplacedInBothEncodings) {
     ASSERT_TRUE(e.Build(Classification(dir.Prefix()), source));
     // A host may hand over a dictionary whose texts are not UTF-8 (the settings parser never
     // makes one).
-    e.fixture.reader.Dictionary()->GetVarAt(kX1)->SetLabel(
+    e.fixture.reader.Dictionary().GetVarAt(kX1)->SetLabel(
         "a\xFF"
         "b\xC3");
     for (const bool utf8 : {true, false}) {
@@ -297,7 +297,7 @@ TEST(PmmlDocument, FailedExportsWriteNothingAndLeaveNoFiles) {
             VectorRecordSource source = SixCases();
             ASSERT_TRUE(e.Build(d, source));
             KNN_800::test::CountingSink sink;
-            e.fixture.reader.Settings()->SetProgressSink(&sink);
+            e.fixture.context.SetProgressSink(&sink);
             EXPECT_EQ(e.Export().GetErrorCode(), 200057);
             EXPECT_EQ(e.document, "");
             // The original data stage is reported even when it fails; nothing after it.

@@ -61,10 +61,13 @@ TEST(PredictionFactory, KRangeEqualsSeparateSingleKFactories) {
                 ASSERT_TRUE(model.BuildTreeForFold(model.Features(), int(fold)).IsOK());
             }
             KNNKSelePredictionFactory range({model.Summary()}, 2, 6, nullptr);
-            ASSERT_TRUE(range.ScoreCases(model, model.Rows(), fold, 6).IsOK());
+            ASSERT_TRUE(
+                range.ScoreCases(*model.Tree(), {model.Rows(), knn_test::kFold, fold}, 6).IsOK());
             for (int k = 2; k <= 6; ++k) {
                 KNNPredictionFactory single({model.Summary()}, nullptr, false);
-                ASSERT_TRUE(single.ScoreCases(model, model.Rows(), fold, k).IsOK());
+                ASSERT_TRUE(
+                    single.ScoreCases(*model.Tree(), {model.Rows(), knn_test::kFold, fold}, k)
+                        .IsOK());
                 EXPECT_DOUBLE_EQ(range.ErrorsByK()[0][size_t(k - 2)], single.Errors()[0])
                     << "K = " << k << ", fold " << fold;
             }
@@ -81,7 +84,7 @@ TEST(PredictionFactory, FoldsNullSummariesAndCriteria) {
 
     // Only the eight cases of fold 2 are scored; the error rate still divides by all 40 rows.
     KNNPredictionFactory factory({model.Summary()}, nullptr, false);
-    ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), 2, 3).IsOK());
+    ASSERT_TRUE(factory.ScoreCases(*model.Tree(), {model.Rows(), knn_test::kFold, 2}, 3).IsOK());
     std::vector<double*> foldRows;
     for (double* row : model.Rows()) {
         if (row[knn_test::kFold] == 2)
@@ -89,14 +92,14 @@ TEST(PredictionFactory, FoldsNullSummariesAndCriteria) {
     }
     ASSERT_EQ(foldRows.size(), 8u);
     KNNPredictionFactory direct({model.Summary()}, nullptr, false);
-    ASSERT_TRUE(direct.ScoreCases(model, foldRows, kNoFold, 3).IsOK());
+    ASSERT_TRUE(direct.ScoreCases(*model.Tree(), {foldRows}, 3).IsOK());
     EXPECT_EQ(factory.Errors(), direct.Errors());
     EXPECT_DOUBLE_EQ(factory.GetCriteria()[0], 1.0 - factory.Errors()[0] / 40.0);
 
     // A missing summary: every case is still searched, nothing is predicted or reported.
     KNNPredictionFactory partial({nullptr, model.Summary()}, nullptr, false);
     EXPECT_FALSE(partial.AllPresent());
-    ASSERT_TRUE(partial.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+    ASSERT_TRUE(partial.ScoreCases(*model.Tree(), {model.Rows()}, 3).IsOK());
     EXPECT_EQ(partial.Errors(), (std::vector<double>{0.0, 0.0}));
     EXPECT_EQ(partial.GetCriteria().size(), 1u);
 }
@@ -106,18 +109,18 @@ TEST(PredictionFactory, AnEmptyTreeFindsNoNeighbourAndInterruptionStops) {
     test::VectorRecordSource source = GridCases();
     ASSERT_TRUE(fixture.Build(AutoK("y", 1, 6), source).IsOK());
     KNNSingleResponseModel& model = fixture.Model(0);
-    KNNPredictionFactory factory({model.Summary()}, &fixture.probe, false);
+    KNNPredictionFactory factory({model.Summary()}, &fixture.context.probe, false);
 
     // Leave out a fold that holds every case: nothing to find.
     std::vector<double*> rows = model.Rows();
     for (double* row : rows)
         row[knn_test::kFold] = 0;
     ASSERT_TRUE(model.BuildTreeForFold(model.Features(), 0).IsOK());
-    EXPECT_EQ(factory.ScoreCases(model, rows, kNoFold, 3).GetErrorCode(), 200064);
+    EXPECT_EQ(factory.ScoreCases(*model.Tree(), {rows}, 3).GetErrorCode(), 200064);
 
     test::CountdownChecker checker(5);
-    fixture.probe.checker = &checker;
-    EXPECT_EQ(factory.ScoreCases(model, rows, kNoFold, 3).GetErrorCode(), 1);
+    fixture.context.probe.checker = &checker;
+    EXPECT_EQ(factory.ScoreCases(*model.Tree(), {rows}, 3).GetErrorCode(), 1);
     EXPECT_EQ(checker.calls, 6);
 }
 
@@ -133,18 +136,18 @@ TEST(PredictionFactory, GivesUpOnlyWhenTheCriterionCannotComeOutBelowTheBound) {
             KNNSingleResponseModel& model = fixture.Model(0);
             ASSERT_TRUE(model.BuildTreeForFold(model.Features(), -1).IsOK());
             KNNPredictionFactory factory({model.Summary()}, nullptr, false);
-            ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+            ASSERT_TRUE(factory.ScoreCases(*model.Tree(), {model.Rows()}, 3).IsOK());
             const double criterion = factory.GetCriteria()[0];
 
             // A bound just above the final criterion: scoring runs to the end with the same result.
             factory.SetGiveUpAt(criterion * (1.0 + 1e-9) + 1e-12);
-            ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+            ASSERT_TRUE(factory.ScoreCases(*model.Tree(), {model.Rows()}, 3).IsOK());
             EXPECT_FALSE(factory.Abandoned());
             EXPECT_EQ(factory.GetCriteria()[0], criterion);
 
             // A bound the criterion reaches: scoring may stop, and stops before the last case.
             factory.SetGiveUpAt(criterion * 0.5);
-            ASSERT_TRUE(factory.ScoreCases(model, model.Rows(), kNoFold, 3).IsOK());
+            ASSERT_TRUE(factory.ScoreCases(*model.Tree(), {model.Rows()}, 3).IsOK());
             EXPECT_TRUE(factory.Abandoned());
         }
     }
@@ -166,9 +169,9 @@ TEST(PredictionFactory, AFailingCaseReportsTheSameStatusWhetherOrNotThePassMayGi
     KNNSingleResponseModel& model = fixture.Model(0);
     ASSERT_TRUE(model.BuildTreeForFold(model.Features(), -1).IsOK());
     KNNPredictionFactory factory({model.Summary()}, nullptr, false);
-    const long inRowOrder = factory.ScoreCases(model, model.Rows(), kNoFold, 2).GetErrorCode();
+    const long inRowOrder = factory.ScoreCases(*model.Tree(), {model.Rows()}, 2).GetErrorCode();
     EXPECT_EQ(inRowOrder, 200059);
     factory.SetGiveUpAt(1.0);
-    EXPECT_EQ(factory.ScoreCases(model, model.Rows(), kNoFold, 2).GetErrorCode(), inRowOrder);
+    EXPECT_EQ(factory.ScoreCases(*model.Tree(), {model.Rows()}, 2).GetErrorCode(), inRowOrder);
     EXPECT_FALSE(factory.Abandoned());
 }

@@ -3,7 +3,7 @@
 
 #include "VelMV.h"
 #include "knn/base/KNNReporter.h"
-#include "knn/settings/KNNSettings.h"
+#include "knn/base/RunContext.h"
 
 using KNN_800::KNNReporter;
 using VelCommon_940::VelMV;
@@ -65,12 +65,13 @@ struct NullSink : VelCommon_940::ProgressSink {
 };
 }  // namespace
 
-TEST(Reporter, SettingsOwnTheReporterOfTheirSink) {
-    KNN_800::KNNSettings settings;
+TEST(Reporter, TheRunContextOwnsTheReporterOfItsSink) {
+    KNN_800::RunContext context;
+    EXPECT_EQ(context.Reporter(), nullptr);
     NullSink sink;
-    settings.SetProgressSink(&sink);
-    ASSERT_NE(settings.Reporter(), nullptr);
-    settings.SetProgressSink(nullptr);
-    EXPECT_EQ(settings.Reporter(), nullptr);
-    EXPECT_EQ(settings.Sink, nullptr);
+    context.SetProgressSink(&sink);
+    ASSERT_NE(context.Reporter(), nullptr);
+    context.SetProgressSink(nullptr);
+    EXPECT_EQ(context.Reporter(), nullptr);
+    EXPECT_EQ(context.sink, nullptr);
 }

@@ -153,7 +153,7 @@ struct StopRule : KNN_800::KNNAutoFS {
 TEST(FeatureSelection, AutomaticStopRule) {
     KNN_800::KNNSettings settings;
     settings.SpecifiedErrRange = 0.01;
-    StopRule rule(&settings, {}, nullptr);
+    StopRule rule(settings, {}, nullptr);
     EXPECT_FALSE(rule.After({10, 8, 7.95}));  // improved by 0.625 %: keep it and stop
     EXPECT_EQ(rule.History().size(), 3u);
     EXPECT_TRUE(rule.After({10, 8, 8.1}));   // worse by 1.25 %: within twice the tolerance
@@ -274,7 +274,7 @@ TEST(FeatureImportance, HostValuesReplaceTheComputation) {
                                                                   "true");
     // The checker counts the questions: one per record read, none for scoring.
     CountdownChecker checker(1000000);
-    fixture.probe.checker = &checker;
+    fixture.context.probe.checker = &checker;
     ASSERT_TRUE(fixture.Build(d, source, {0.25, 0.75}).IsOK());
     EXPECT_EQ(fixture.Model(0).Importances(), (std::vector<double>{0.25, 0.75}));
     EXPECT_EQ(fixture.Model(0).Weights(), (std::vector<double>{0.25, 0.75}));
@@ -285,7 +285,7 @@ TEST(Selection, InterruptionInTheMiddleStopsTheBuild) {
     ModelFixture fixture;
     VectorRecordSource source = RandomCases();
     CountdownChecker checker(60 + 25);  // the records, then part of the first fold
-    fixture.probe.checker = &checker;
+    fixture.context.probe.checker = &checker;
     const auto status = fixture.Build(AutoK("cls", 1, 6), source);
     EXPECT_EQ(status.GetErrorCode(), 1);
     EXPECT_EQ(fixture.model->Selection()->GetKSelection()->GetBestK().size(), 0u);

@@ -36,7 +36,7 @@ TEST(SettingsReader, DefaultsOfAMinimalDocument) {
     SettingsReader reader;
     const VelStatus status = ReadDocument(Basic(), reader);
     ASSERT_TRUE(status.IsOK()) << status.GetErrorCode() << " " << status.GetMessage();
-    const KNN_800::KNNSettings& s = *reader.Settings();
+    const KNN_800::KNNSettings& s = reader.Settings();
     EXPECT_EQ(s.CaseIDVariable, kId);
     EXPECT_EQ(s.FocalCaseVariable, kFocal);
     EXPECT_TRUE(s.IfSpecifiedFocalCaseVariable);
@@ -83,7 +83,7 @@ TEST(SettingsReader, EveryOptionReachesTheSettings) {
     SettingsReader reader;
     const VelStatus status = ReadDocument(d, reader);
     ASSERT_TRUE(status.IsOK()) << status.GetErrorCode() << " " << status.GetMessage();
-    const KNN_800::KNNSettings& s = *reader.Settings();
+    const KNN_800::KNNSettings& s = reader.Settings();
     EXPECT_EQ(s.CaseLabelVariable, kLabel);
     EXPECT_EQ(s.FocalCaseValueText, "1");
     EXPECT_EQ(s.RescaleMethod, 1);
@@ -286,9 +286,9 @@ TEST(SettingsReader, FeatureCountDefaultsAndReduction) {
                                                   .Array("ForcedVariables", "string", {"x1"}),
                                               reader);
         ASSERT_TRUE(status.IsOK()) << status.GetMessage();
-        EXPECT_EQ(reader.Settings()->SpecifiedFeaNum, 2);
-        EXPECT_EQ(reader.Settings()->SpecifiedErrRange, -1.0);
-        EXPECT_EQ(reader.Settings()->ForcedVariables, std::vector<int>{kX1});
+        EXPECT_EQ(reader.Settings().SpecifiedFeaNum, 2);
+        EXPECT_EQ(reader.Settings().SpecifiedErrRange, -1.0);
+        EXPECT_EQ(reader.Settings().ForcedVariables, std::vector<int>{kX1});
     }
     {
         // Forced x1 and 8 more asked for among 3 features: reduced to 2 with a warning.
@@ -300,7 +300,7 @@ TEST(SettingsReader, FeatureCountDefaultsAndReduction) {
                                               reader);
         EXPECT_TRUE(status.IsWarning());
         EXPECT_EQ(status.GetErrorCode(), KNN_800::Code::FeatureCountReduced);
-        EXPECT_EQ(reader.Settings()->SpecifiedFeaNum, 2);
+        EXPECT_EQ(reader.Settings().SpecifiedFeaNum, 2);
         ASSERT_EQ(KNN_800::KNNWarning::Instance().List().size(), 1u);
     }
     {
@@ -312,8 +312,8 @@ TEST(SettingsReader, FeatureCountDefaultsAndReduction) {
                                                   .Array("ForcedVariables", "string", {"y", "x2"}),
                                               reader);
         ASSERT_TRUE(status.IsOK()) << status.GetMessage();
-        EXPECT_EQ(reader.Settings()->ForcedVariables, std::vector<int>{kX2});
-        EXPECT_EQ(reader.Settings()->SpecifiedFeaNum, 1);
+        EXPECT_EQ(reader.Settings().ForcedVariables, std::vector<int>{kX2});
+        EXPECT_EQ(reader.Settings().SpecifiedFeaNum, 1);
     }
 }
 
@@ -327,9 +327,9 @@ TEST(SettingsReader, AutomaticFeatureSelectionAndJointSelection) {
                                               .Param("IsAutoKSelection", "bool", "true"),
                                           reader);
     ASSERT_TRUE(status.IsOK()) << status.GetMessage();
-    EXPECT_EQ(reader.Settings()->SpecifiedFeaNum, -1);
-    EXPECT_DOUBLE_EQ(reader.Settings()->SpecifiedErrRange, 0.05);
-    EXPECT_EQ(reader.Settings()->VFoldVariable, -1);
+    EXPECT_EQ(reader.Settings().SpecifiedFeaNum, -1);
+    EXPECT_DOUBLE_EQ(reader.Settings().SpecifiedErrRange, 0.05);
+    EXPECT_EQ(reader.Settings().VFoldVariable, -1);
 }
 
 TEST(SettingsReader, NeighbourOnlyAnalysisReadsOnlySpecifiedK) {
@@ -344,9 +344,9 @@ TEST(SettingsReader, NeighbourOnlyAnalysisReadsOnlySpecifiedK) {
                                               .Param("SpecifiedK", "int", "7"),
                                           reader);
     ASSERT_TRUE(status.IsOK()) << status.GetMessage();
-    EXPECT_FALSE(reader.Settings()->IsAutoKSelection);
-    EXPECT_EQ(reader.Settings()->SpecifiedK, 7);
-    EXPECT_TRUE(reader.Settings()->Responses.empty());
+    EXPECT_FALSE(reader.Settings().IsAutoKSelection);
+    EXPECT_EQ(reader.Settings().SpecifiedK, 7);
+    EXPECT_TRUE(reader.Settings().Responses.empty());
 }
 
 TEST(SettingsReader, RoleFieldsAreNeverFeatures) {
@@ -363,8 +363,8 @@ TEST(SettingsReader, RoleFieldsAreNeverFeatures) {
                                               .Param("VFoldValue", "int", "3"),
                                           reader);
     ASSERT_TRUE(status.IsOK()) << status.GetMessage();
-    EXPECT_EQ(reader.Settings()->Features, std::vector<int>{kX1});
-    EXPECT_EQ(reader.Settings()->FeatureNum, 1);
+    EXPECT_EQ(reader.Settings().Features, std::vector<int>{kX1});
+    EXPECT_EQ(reader.Settings().FeatureNum, 1);
 }
 
 namespace {
@@ -465,5 +465,5 @@ TEST(SettingsReader, FieldFormatMustBeWellFormedXmlContent) {
         ReadDocument(Basic().Param("fieldFormat", "string", "&lt;Field name='x1'/&gt; &amp;amp;"),
                      reader)
             .IsOK());
-    EXPECT_EQ(reader.Settings()->fieldFormat, "<Field name='x1'/> &amp;");
+    EXPECT_EQ(reader.Settings().fieldFormat, "<Field name='x1'/> &amp;");
 }

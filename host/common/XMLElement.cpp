@@ -1,14 +1,14 @@
 // XML tree and writer.
 //
-// Layout of a written tree: every element starts on its own line, indented by two spaces per
-// level; an element whose children are all text is written on one line
+// Layout of a written tree: every element and comment starts on its own line, indented by two
+// spaces per level; an element whose children are all text is written on one line
 // (<ColumnNames>a;b</ColumnNames>); an element without children is an empty-element tag.
 //
 // The ExportFormat carries the layout between nodes: "new paragraph" means the node begins
 // with ROWSEP, "indentation" that it then writes the tabs of its depth. A parent sets both
-// (and the child's depth) before every element child, and clears both before text children
-// so that they stay on the parent's line. After writing itself an element leaves the format at
-// new paragraph plus indentation. An element exported at a format that is not at a new
+// (and the child's depth) before every element or comment child, and clears both before text
+// children so that they stay on the parent's line. After writing itself an element leaves the
+// format at new paragraph plus indentation. An element exported at a format that is not at a new
 // paragraph starts a fragment of its own (the root of a document, or a child written alone
 // into a separate store); it ends that fragment with ROWSEP, so fragments stored one after the
 // other come out one per line and a document ends with a line separator.
@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 #include <utility>
 
@@ -33,7 +34,11 @@ std::string XMLUtil::GetTabs(int depth) {
     return depth > 0 ? std::string(static_cast<size_t>(depth) * 2, ' ') : std::string();
 }
 
-std::string XMLUtil::Escape(const std::string& text) {
+namespace {
+
+// Escapes the markup characters as entity references; with `whitespace`, also tab, line feed and
+// carriage return as character references.
+std::string EscapeText(const std::string& text, bool whitespace) {
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
@@ -53,10 +58,19 @@ std::string XMLUtil::Escape(const std::string& text) {
             case '\'':
                 escaped += "&apos;";
                 break;
+            case '\t':
+                escaped += whitespace ? "&#9;" : "\t";
+                break;
+            case '\n':
+                escaped += whitespace ? "&#10;" : "\n";
+                break;
+            case '\r':
+                escaped += whitespace ? "&#13;" : "\r";
+                break;
             default:
-                // Control characters other than tab, line feed and carriage return cannot
-                // appear in an XML document at all, not even as references.
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+                // Other control characters cannot appear in an XML document at all, not even
+                // as references.
+                if (static_cast<unsigned char>(c) < 0x20) {
                     escaped += "&#xFFFD;";
                 } else {
                     escaped += c;
@@ -64,6 +78,16 @@ std::string XMLUtil::Escape(const std::string& text) {
         }
     }
     return escaped;
+}
+
+}  // namespace
+
+std::string XMLUtil::Escape(const std::string& text) {
+    return EscapeText(text, false);
+}
+
+std::string XMLUtil::EscapeAttribute(const std::string& text) {
+    return EscapeText(text, true);
 }
 
 namespace {
@@ -359,11 +383,11 @@ XMLAttribute::XMLAttribute(std::string name, std::string value)
     : name_(std::move(name)), value_(std::move(value)) {}
 
 void XMLAttribute::ExportToString(std::string& out, ExportFormat& /*format*/) const {
-    out += name_ + "=\"" + XMLUtil::Escape(value_) + "\"";
+    out += name_ + "=\"" + XMLUtil::EscapeAttribute(value_) + "\"";
 }
 
 int XMLAttribute::ExportTo(std::ostream& out, ExportFormat& /*format*/, bool utf8) const {
-    WriterFor(utf8)(out, name_ + "=\"" + XMLUtil::Escape(value_) + "\"");
+    WriterFor(utf8)(out, name_ + "=\"" + XMLUtil::EscapeAttribute(value_) + "\"");
     return out ? 0 : -1;
 }
 
@@ -388,6 +412,57 @@ int XMLString::ExportTo(std::ostream& out, ExportFormat& format, bool utf8) cons
 
 XMLInterface* XMLString::Clone() const {
     return new XMLString(text_);
+}
+
+namespace {
+
+constexpr char kCommentStart[] = "<!-- ";
+
+// The comment's markup, its lines after the first indented by `continuation`.
+std::string CommentMarkup(const std::string& text, const std::string& continuation) {
+    std::string body;
+    for (char c : text) {
+        if (c == '\n') {
+            body += XMLUtil::ROWSEP + continuation;
+        } else if (c == '-' && !body.empty() && body.back() == '-') {
+            body += " -";
+        } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
+            body += "\xEF\xBF\xBD";  // U+FFFD: a comment knows no character references
+        } else {
+            body += c;
+        }
+    }
+    // The space before the end keeps a final '-' from running into it.
+    return kCommentStart + body + " -->";
+}
+
+// A comment written at `format`: on the line the format starts, continued under its text.
+std::string Comment(const std::string& text, const ExportFormat& format) {
+    const std::string indentation =
+        format.HasIndentation() ? XMLUtil::GetTabs(format.GetDepth()) : std::string();
+    return Lead(format) +
+           CommentMarkup(text, indentation + std::string(sizeof kCommentStart - 1, ' '));
+}
+
+}  // namespace
+
+XMLComment* XMLComment::Create(const std::string& text) {
+    return new XMLComment(text);
+}
+
+XMLComment::XMLComment(std::string text) : text_(std::move(text)) {}
+
+void XMLComment::ExportToString(std::string& out, ExportFormat& format) const {
+    out += Comment(text_, format);
+}
+
+int XMLComment::ExportTo(std::ostream& out, ExportFormat& format, bool utf8) const {
+    WriterFor(utf8)(out, Comment(text_, format));
+    return out ? 0 : -1;
+}
+
+XMLInterface* XMLComment::Clone() const {
+    return new XMLComment(text_);
 }
 
 XMLElement* XMLElement::Create(const std::string& name) {
@@ -423,15 +498,29 @@ XMLInterface* XMLElement::Clone() const {
 }
 
 int XMLElement::AddText(XMLString* text) {
-    if (text != nullptr) {
-        children_.push_back(text);
+    // Owned from here on: a child that cannot be stored is deleted, not leaked.
+    std::unique_ptr<XMLString> owned(text);
+    if (owned != nullptr) {
+        children_.push_back(owned.get());
+        owned.release();
     }
     return static_cast<int>(children_.size());
 }
 
 int XMLElement::AddChild(XMLElement* child) {
-    if (child != nullptr) {
-        children_.push_back(child);
+    std::unique_ptr<XMLElement> owned(child);
+    if (owned != nullptr) {
+        children_.push_back(owned.get());
+        owned.release();
+    }
+    return static_cast<int>(children_.size());
+}
+
+int XMLElement::AddComment(XMLComment* comment) {
+    std::unique_ptr<XMLComment> owned(comment);
+    if (owned != nullptr) {
+        children_.push_back(owned.get());
+        owned.release();
     }
     return static_cast<int>(children_.size());
 }

@@ -38,6 +38,9 @@ struct VEL_API XMLUtil {
     static std::string GetTabs(int depth);
     // Escapes & < > " ' as entity references.
     static std::string Escape(const std::string& text);
+    // Escapes like Escape, and writes tab, line feed and carriage return as character
+    // references, which keep them through the normalisation of attribute values.
+    static std::string EscapeAttribute(const std::string& text);
 };
 
 // Writes text as it stands (document not UTF-8: non-ASCII as character references).
@@ -83,6 +86,23 @@ private:
     std::string text_;
 };
 
+// A comment, written as <!-- text --> on a line of its own. A line break in the text starts a
+// line aligned with the first one. "--", which may not occur in a comment, is written "- -",
+// and control characters other than tab and line break as U+FFFD. (A comment resolves no
+// character reference, so in a document that is not UTF-8 its non-ASCII characters show as
+// references.)
+class VEL_API XMLComment : public XMLInterface {
+public:
+    static XMLComment* Create(const std::string& text);
+    explicit XMLComment(std::string text);
+    void ExportToString(std::string& out, ExportFormat& format) const override;
+    int ExportTo(std::ostream& out, ExportFormat& format, bool utf8) const override;
+    XMLInterface* Clone() const override;
+
+private:
+    std::string text_;
+};
+
 class VEL_API XMLElement : public XMLInterface {
 public:
     static XMLElement* Create(const std::string& name);
@@ -94,9 +114,11 @@ public:
     void ExportToString(std::string& out, ExportFormat& format) const override;
     int ExportTo(std::ostream& out, ExportFormat& format, bool utf8) const override;
     XMLInterface* Clone() const override;
-    // Both take ownership of the child and return the new number of children.
+    // Each takes ownership of the child, also when it fails (an exception deletes it), and
+    // returns the new number of children.
     virtual int AddText(XMLString* text);
     virtual int AddChild(XMLElement* child);
+    virtual int AddComment(XMLComment* comment);
 
     void AddAttribute(const std::string& name, const std::string& value);
     void AddAttribute(const std::string& name, double value);

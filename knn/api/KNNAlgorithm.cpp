@@ -48,8 +48,8 @@ KNNAlgorithm::KNNAlgorithm(std::istream& settingsDocument,
     KNNWarning::Instance().Clear();
     status = reader.Read(settingsDocument);
     if (!status.IsError()) {
-        settings = reader.Settings();
-        dictionary = reader.Dictionary();
+        settings = &reader.Settings();
+        dictionary = &reader.Dictionary();
     }
 }
 
@@ -58,10 +58,8 @@ KNNAlgorithm::~KNNAlgorithm() {
 }
 
 void KNNAlgorithm::Discard() noexcept {
-    delete model;
-    model = nullptr;
-    delete preparation;
-    preparation = nullptr;
+    model.reset();
+    preparation.reset();
 }
 
 VelStatus KNNAlgorithm::Build(VelCommon_940::RecordSource& source) noexcept {
@@ -90,11 +88,12 @@ VelStatus KNNAlgorithm::BuildModel(VelCommon_940::RecordSource& source) {
     }
     if (!result.IsError()) {
         Discard();
-        preparation = new KNNDataPreparation(settings, dictionary, &probe, creationDictionary);
+        preparation = std::make_unique<KNNDataPreparation>(*settings, *dictionary, context,
+                                                           creationDictionary);
         result = preparation->Run(source);
     }
     if (!result.IsError()) {
-        model = new KNNModel(settings, preparation, &probe);
+        model = std::make_unique<KNNModel>(*preparation, context);
         model->SetModelValues(modelValues);
         result = model->Build();
         if (!result.IsError()) {
@@ -140,7 +139,7 @@ VelStatus KNNAlgorithm::Export(std::ostream& out,
             return notBuilt;
         }
         // The writer's temporary files are gone once it is destroyed, whatever the outcome.
-        KNNPMMLWriter writer(settings, dictionary, model, preparation, &probe);
+        KNNPMMLWriter writer(*preparation, model->Models(), model->Selection(), context);
         return writer.WriteDocument(out, options);
     } catch (...) {
         return CaughtStatus();
@@ -156,23 +155,23 @@ VelStatus KNNAlgorithm::GetStatus() noexcept {
 }
 
 void KNNAlgorithm::SetProgressSink(VelCommon_940::ProgressSink* sink) noexcept {
-    if (settings != nullptr && sink != nullptr) {
+    if (sink != nullptr) {
         try {
-            settings->SetProgressSink(sink);
+            context.SetProgressSink(sink);
         } catch (const std::bad_alloc&) {
-            // The settings keep their sink and reporter.
+            // The old sink and reporter stay.
         }
     }
 }
 
 void KNNAlgorithm::SetInterruptChecker(VelCommon_940::InterruptChecker* checker) noexcept {
     if (checker != nullptr) {
-        probe.checker = checker;
+        context.probe.checker = checker;
     }
 }
 
 void KNNAlgorithm::Interrupt() noexcept {
-    probe.stop.store(true, std::memory_order_relaxed);
+    context.probe.stop.store(true, std::memory_order_relaxed);
 }
 
 std::string KNNAlgorithm::GetVersion() noexcept {

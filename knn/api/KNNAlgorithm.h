@@ -5,18 +5,18 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "IVelAlgorithm.h"
 #include "VelVarList.h"
-#include "knn/base/InterruptionProbe.h"
+#include "knn/api/KNNModel.h"
+#include "knn/base/RunContext.h"
+#include "knn/data/KNNDataPreparation.h"
 #include "knn/settings/SettingsReader.h"
 
 namespace KNN_800 {
-
-class KNNDataPreparation;
-class KNNModel;
 
 class KNNAlgorithm : public VelCommon_940::IVelAlgorithm {
 public:
@@ -59,12 +59,12 @@ private:
     void Discard() noexcept;
 
     std::vector<double> modelValues;
-    KNNSettings* settings = nullptr;               // owned by the reader
-    VelXML_940::VelVarList* dictionary = nullptr;  // owned by the reader
-    KNNDataPreparation* preparation = nullptr;     // owned
-    KNNModel* model = nullptr;                     // owned
+    const KNNSettings* settings = nullptr;         // the reader's; null when reading failed
+    VelXML_940::VelVarList* dictionary = nullptr;  // the reader's; null when reading failed
+    std::unique_ptr<KNNDataPreparation> preparation;
+    std::unique_ptr<KNNModel> model;  // refers to the preparation: goes first
     bool built = false;
-    InterruptionProbe probe;
+    RunContext context;
     VelXML_940::VelVarList* creationDictionary = nullptr;  // not owned
     SettingsReader reader;
     VelCommon_940::VelStatus status;

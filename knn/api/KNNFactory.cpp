@@ -1,5 +1,6 @@
 #include "knn/api/KNNFactory.h"
 
+#include <memory>
 #include <new>
 
 #include "knn/api/KNNAlgorithm.h"
@@ -22,9 +23,9 @@ VelCommon_940::IVelAlgorithm* KNNFactory::CreateVelAlgorithm(std::istream& setti
 VelCommon_940::IVelAlgorithm* KNNFactory::CreateVelAlgorithm(
     std::istream& settings, VelXML_940::VelVarList* creationDictionary) noexcept {
     status = VelStatus();
-    KNNAlgorithm* algorithm = nullptr;
+    std::unique_ptr<KNNAlgorithm> algorithm;
     try {
-        algorithm = new KNNAlgorithm(settings, creationDictionary);
+        algorithm = std::make_unique<KNNAlgorithm>(settings, creationDictionary);
         status = algorithm->GetStatus();
     } catch (...) {
         status = Error(Code::NotConstructed);
@@ -34,10 +35,10 @@ VelCommon_940::IVelAlgorithm* KNNFactory::CreateVelAlgorithm(
         }
     }
     if (status.IsError()) {
-        delete algorithm;
         return nullptr;
     }
-    return algorithm;
+    // The host owns the algorithm from here on and deletes it through IVelAlgorithm.
+    return algorithm.release();
 }
 
 VelStatus KNNFactory::GetStatus() const noexcept {
@@ -59,6 +60,7 @@ std::vector<VelStatus> KNNFactory::GetWarnings() const noexcept {
 }  // namespace KNN_800
 
 // The one entry point a host looks up by name; null when there is no memory for the factory.
+// The host owns the factory it is given and deletes it through IVelFactory.
 extern "C" KNN_EXPORT VelCommon_940::IVelFactory* GetVelFactory() {
     return new (std::nothrow) KNN_800::KNNFactory();
 }

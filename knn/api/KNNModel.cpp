@@ -8,7 +8,7 @@
 #include "knn/base/StageReport.h"
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionSummary.h"
-#include "knn/search/KNNKdTree.h"
+#include "knn/search/kdtree/KNNKdTree.h"
 #include "knn/selection/KNNModelSelection.h"
 
 namespace KNN_800 {
@@ -16,32 +16,35 @@ namespace KNN_800 {
 using VelCommon_940::Record;
 using VelCommon_940::VelStatus;
 
-KNNModel::KNNModel(KNNSettings* settings, KNNDataPreparation* preparation, InterruptionProbe* probe)
-    : settings(settings),
+KNNModel::KNNModel(KNNDataPreparation& preparation, RunContext& context)
+    : settings(preparation.Settings()),
       preparation(preparation),
-      probe(probe),
-      inputFieldCount(settings->TotalVarNum),
-      caseIdColumn(settings->CaseIDVariable),
-      caseLabelColumn(settings->CaseLabelVariable) {}
+      context(context),
+      inputFieldCount(settings.TotalVarNum),
+      caseIdColumn(settings.CaseIDVariable),
+      caseLabelColumn(settings.CaseLabelVariable) {}
 
+// The selection refers to the models: it goes first.
 KNNModel::~KNNModel() {
-    delete selection;
-    for (KNNSingleResponseModel* model : models) {
-        delete model;
-    }
+    selection.reset();
+}
+
+void KNNModel::AddModel(int target, bool continuous) {
+    owned.push_back(std::make_unique<KNNSingleResponseModel>(preparation, target, continuous));
+    models.push_back(owned.back().get());
 }
 
 void KNNModel::CreateModels() {
-    targetCount = static_cast<int>(settings->CatResponses.size() + settings->ContResponses.size());
+    targetCount = static_cast<int>(settings.CatResponses.size() + settings.ContResponses.size());
     if (targetCount == 0) {
-        models.push_back(new KNNSingleResponseModel(preparation, -1, false));
+        AddModel(-1, false);
         return;
     }
-    for (int target : settings->CatResponses) {
-        models.push_back(new KNNSingleResponseModel(preparation, target, false));
+    for (int target : settings.CatResponses) {
+        AddModel(target, false);
     }
-    for (int target : settings->ContResponses) {
-        models.push_back(new KNNSingleResponseModel(preparation, target, true));
+    for (int target : settings.ContResponses) {
+        AddModel(target, true);
     }
 }
 
@@ -49,22 +52,21 @@ VelStatus KNNModel::Build() {
     status = VelStatus();
     CreateModels();
     selectModel = targetCount > 0;
-    sharedTree = targetCount < 2 || !(settings->IsFeaSelection || settings->IsFeaWeight);
+    sharedTree = targetCount < 2 || !(settings.IsFeaSelection || settings.IsFeaWeight);
 
-    KNNReporter* reporter = settings->Reporter();
     if (selectModel) {
-        StartStage(reporter);
-        selection = new KNNModelSelection(settings, probe, &models);
+        StartStage(context);
+        selection = std::make_unique<KNNModelSelection>(settings, context, models);
         if (!modelValues.empty()) {
             selection->SetModelValues(modelValues);
         }
         status = selection->Run();
-        EndStage(settings, "modelSelection");
+        EndStage(context, "modelSelection");
     }
     if (status.IsOK()) {
-        StartStage(reporter);
+        StartStage(context);
         status = BuildTrees();
-        EndStage(settings, "buildModel");
+        EndStage(context, "buildModel");
     }
     if (status.IsOK()) {
         maxK = models.front()->GetK();
@@ -81,7 +83,7 @@ VelStatus KNNModel::Build() {
         std::sort(usedFeatures.begin(), usedFeatures.end());
         usedFeatures.erase(std::unique(usedFeatures.begin(), usedFeatures.end()),
                            usedFeatures.end());
-        preparation->MarkUsed(usedFeatures);
+        preparation.MarkUsed(usedFeatures);
         built = true;
     }
     return status;
@@ -109,7 +111,7 @@ VelStatus KNNModel::ScoreRecord(const Record& record, std::vector<std::vector<do
         return wrong;
     }
     scoreRow.assign(static_cast<size_t>(inputFieldCount), 0.0);
-    const std::vector<IKNNVariable*>& variables = preparation->Variables();
+    const auto& variables = preparation.Variables();
     for (size_t field = 0; field < variables.size(); ++field) {
         if (!variables[field]->CodeValue(record, scoreRow)) {
             VelStatus refused = Error(Code::BadScoreRecord);
@@ -157,7 +159,7 @@ VelStatus KNNModel::ScoreRecord(const Record& record, std::vector<std::vector<do
 
 void KNNModel::AppendResult(const NeighborList& list, const std::vector<double>* predictions,
                             std::vector<double>& out) const {
-    const std::vector<double*>& rows = preparation->Rows();
+    const std::vector<double*>& rows = preparation.Rows();
     const int n = list.count;
     out.clear();
     out.reserve(static_cast<size_t>(3 * n) + (predictions ? predictions->size() : 0));

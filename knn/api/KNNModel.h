@@ -2,23 +2,25 @@
 // selection when there is a target, the final kd-trees, and the scoring of single records.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "Record.h"
 #include "VelStatus.h"
-#include "knn/base/InterruptionProbe.h"
+#include "knn/base/RunContext.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/model/KNNSingleResponseModel.h"
 #include "knn/search/NeighborList.h"
+#include "knn/selection/KNNModelSelection.h"
 #include "knn/settings/KNNSettings.h"
 
 namespace KNN_800 {
 
-class KNNModelSelection;
-
 class KNNModel {
 public:
-    KNNModel(KNNSettings* settings, KNNDataPreparation* preparation, InterruptionProbe* probe);
+    // Over the prepared data of one build, with the settings of that build; neither the
+    // preparation nor the run context is owned.
+    KNNModel(KNNDataPreparation& preparation, RunContext& context);
     virtual ~KNNModel();
     KNNModel(const KNNModel&) = delete;
     KNNModel& operator=(const KNNModel&) = delete;
@@ -38,9 +40,10 @@ public:
     virtual VelCommon_940::VelStatus GetStatus() const { return status; }
     virtual void Display() const;
 
+    // The models in the component's order (categorical targets first); owned by the driver.
     const std::vector<KNNSingleResponseModel*>& Models() const { return models; }
-    const KNNModelSelection* Selection() const { return selection; }
-    KNNDataPreparation* Preparation() const { return preparation; }
+    const KNNModelSelection* Selection() const { return selection.get(); }
+    KNNDataPreparation& Preparation() const { return preparation; }
     int TargetCount() const { return targetCount; }
     int MaxK() const { return maxK; }
     bool SharedTree() const { return sharedTree; }
@@ -48,16 +51,18 @@ public:
 
 private:
     void CreateModels();
+    void AddModel(int target, bool continuous);
     VelCommon_940::VelStatus BuildTrees();
     void AppendResult(const NeighborList& list, const std::vector<double>* predictions,
                       std::vector<double>& out) const;
 
-    KNNSettings* settings;
-    KNNDataPreparation* preparation;
-    InterruptionProbe* probe;
+    const KNNSettings& settings;
+    KNNDataPreparation& preparation;
+    RunContext& context;
     std::vector<double> modelValues;
-    KNNModelSelection* selection = nullptr;       // owned
-    std::vector<KNNSingleResponseModel*> models;  // owned
+    std::vector<std::unique_ptr<KNNSingleResponseModel>> owned;
+    std::vector<KNNSingleResponseModel*> models;  // the owned models, as the stages see them
+    std::unique_ptr<KNNModelSelection> selection;
     int targetCount = 0;
     int maxK = 0;
     bool built = false;

@@ -4,80 +4,102 @@
 
 #include "VelStatus.h"
 
+// Every status code as X(name, value): the one list from which the named constants and the
+// table of all codes below are made, so that a code added here is known everywhere.
+#define KNN_STATUS_CODES(X)                                             \
+    X(Interrupted, 1)                                                   \
+    X(NotConstructed, 3)                                                \
+    X(NotBuilt, 6)                                                      \
+    X(BadSource, 200001)                                                \
+    X(BadSettingsStream, 200002)                                        \
+    X(NoValidCase, 200004)                                              \
+    X(BadFeatureCount, 200005)                                          \
+    X(BadKRange, 200006)                                                \
+    X(BadVFoldValue, 200007)                                            \
+    X(BadVFoldVar, 200008)                                              \
+    X(EmptyCaseID, 200009)                                              \
+    X(PredictorIsTarget, 200010)                                        \
+    X(BadRescale, 200011)                                               \
+    X(BadDistMetric, 200012)                                            \
+    X(BadPredFunc, 200013)                                              \
+    X(BadFeatureWeight, 200015)                                         \
+    X(BadFeatureSelection, 200016)                                      \
+    X(BadAutoFeatureSelection, 200017)                                  \
+    X(BadSpecifiedK, 200018)                                            \
+    X(BadTempDir, 200019)                                               \
+    X(BadPredictorList, 200021)                                         \
+    X(UnknownPredictor, 200022)                                         \
+    X(BadCaseID, 200026)                                                \
+    X(BadFocalVar, 200027)                                              \
+    X(UnknownTarget, 200028)                                            \
+    X(BadTargetList, 200029)                                            \
+    X(UnknownFocalVar, 200030)                                          \
+    X(VFoldNotCategorical, 200032)                                      \
+    X(EmptyFold, 200034)                                                \
+    X(ConstantFeature, 200035)                                          \
+    X(UnknownVFoldVar, 200036)                                          \
+    X(NoDeclaredRange, 200037)                                          \
+    X(NoPredictor, 200038)                                              \
+    X(BadErrRange, 200039)                                              \
+    X(BadForcedVariables, 200040)                                       \
+    X(VFoldCountMismatch, 200041)                                       \
+    X(EmptyRange, 200042)                                               \
+    X(CaseIDNotContinuous, 200043)                                      \
+    X(SelectionWithoutTarget, 200044)                                   \
+    X(NoSummary, 200046)                                                \
+    X(NoFeatureLeft, 200047)                                            \
+    X(InvalidTrainingValue, 200048)                                     \
+    X(BadScoreRecord, 200049)                                           \
+    X(DuplicateField, 200050)                                           \
+    X(UnknownForcedVariable, 200051)                                    \
+    X(UnknownCaseID, 200052)                                            \
+    X(CaseLabelNotCategorical, 200053)                                  \
+    X(UnknownCaseLabel, 200054)                                         \
+    X(BadCaseLabel, 200055)                                             \
+    X(ArchiveWriteFailed, 200056)                                       \
+    X(ArchiveNotCreated, 200057)                                        \
+    X(SingleCase, 200058)                                               \
+    X(ErrorOverflow, 200059)                                            \
+    X(FeatureSelectionOverflow, 200060)                                 \
+    X(JointSelectionOverflow, 200061)                                   \
+    X(KSelectionOverflow, 200062)                                       \
+    X(CaseTablesFailed, 200063)                                         \
+    X(NoNeighbour, 200064)                                              \
+    X(CaseLabelNotInCreationDictionary, 200065)                         \
+    X(BadSpecifiedFeature, 200066)                                      \
+    X(SpecifiedFeatureConflict, 200067)                                 \
+    X(FeatureCountReduced, 200068) /* warning */                        \
+    X(MaxKReduced, 200069)         /* warning */                        \
+    X(SpecifiedKReduced, 200070)   /* warning */                        \
+    X(TooManyCategories, 200071)                                        \
+    X(RangeTooWide, 200072)                                             \
+    X(BadSpecifiedFeatureWeight, 200073)                                \
+    X(BadFieldFormat, 200074)                                           \
+    X(OutOfMemory, 200076)         /* an operation ran out of memory */ \
+    X(UnexpectedException, 200077) /* an operation failed in an unforeseen way */
+
 namespace KNN_800 {
 
 namespace Code {
-constexpr long Interrupted = 1;
-constexpr long NotConstructed = 3;
-constexpr long NotBuilt = 6;
-constexpr long BadSource = 200001;
-constexpr long BadSettingsStream = 200002;
-constexpr long NoValidCase = 200004;
-constexpr long BadFeatureCount = 200005;
-constexpr long BadKRange = 200006;
-constexpr long BadVFoldValue = 200007;
-constexpr long BadVFoldVar = 200008;
-constexpr long EmptyCaseID = 200009;
-constexpr long PredictorIsTarget = 200010;
-constexpr long BadRescale = 200011;
-constexpr long BadDistMetric = 200012;
-constexpr long BadPredFunc = 200013;
-constexpr long BadFeatureWeight = 200015;
-constexpr long BadFeatureSelection = 200016;
-constexpr long BadAutoFeatureSelection = 200017;
-constexpr long BadSpecifiedK = 200018;
-constexpr long BadTempDir = 200019;
-constexpr long BadPredictorList = 200021;
-constexpr long UnknownPredictor = 200022;
-constexpr long BadCaseID = 200026;
-constexpr long BadFocalVar = 200027;
-constexpr long UnknownTarget = 200028;
-constexpr long BadTargetList = 200029;
-constexpr long UnknownFocalVar = 200030;
-constexpr long VFoldNotCategorical = 200032;
-constexpr long EmptyFold = 200034;
-constexpr long ConstantFeature = 200035;
-constexpr long UnknownVFoldVar = 200036;
-constexpr long NoDeclaredRange = 200037;
-constexpr long NoPredictor = 200038;
-constexpr long BadErrRange = 200039;
-constexpr long BadForcedVariables = 200040;
-constexpr long VFoldCountMismatch = 200041;
-constexpr long EmptyRange = 200042;
-constexpr long CaseIDNotContinuous = 200043;
-constexpr long SelectionWithoutTarget = 200044;
-constexpr long NoSummary = 200046;
-constexpr long NoFeatureLeft = 200047;
-constexpr long InvalidTrainingValue = 200048;
-constexpr long BadScoreRecord = 200049;
-constexpr long DuplicateField = 200050;
-constexpr long UnknownForcedVariable = 200051;
-constexpr long UnknownCaseID = 200052;
-constexpr long CaseLabelNotCategorical = 200053;
-constexpr long UnknownCaseLabel = 200054;
-constexpr long BadCaseLabel = 200055;
-constexpr long ArchiveWriteFailed = 200056;
-constexpr long ArchiveNotCreated = 200057;
-constexpr long SingleCase = 200058;
-constexpr long ErrorOverflow = 200059;
-constexpr long FeatureSelectionOverflow = 200060;
-constexpr long JointSelectionOverflow = 200061;
-constexpr long KSelectionOverflow = 200062;
-constexpr long CaseTablesFailed = 200063;
-constexpr long NoNeighbour = 200064;
-constexpr long CaseLabelNotInCreationDictionary = 200065;
-constexpr long BadSpecifiedFeature = 200066;
-constexpr long SpecifiedFeatureConflict = 200067;
-constexpr long FeatureCountReduced = 200068;  // warning
-constexpr long MaxKReduced = 200069;          // warning
-constexpr long SpecifiedKReduced = 200070;    // warning
-constexpr long TooManyCategories = 200071;
-constexpr long RangeTooWide = 200072;
-constexpr long BadSpecifiedFeatureWeight = 200073;
-constexpr long BadFieldFormat = 200074;
-constexpr long OutOfMemory = 200076;          // an operation ran out of memory
-constexpr long UnexpectedException = 200077;  // an operation failed in an unforeseen way
+#define KNN_STATUS_CODE_CONSTANT(name, value) inline constexpr long name = value;
+KNN_STATUS_CODES(KNN_STATUS_CODE_CONSTANT)
+#undef KNN_STATUS_CODE_CONSTANT
 }  // namespace Code
+
+// A status code and the name of its constant in Code.
+struct StatusCode {
+    long value;
+    const char* name;
+};
+
+// Every status code of the component, in the order of the list.
+inline constexpr StatusCode kStatusCodes[] = {
+#define KNN_STATUS_CODE_ENTRY(name, value) {value, #name},
+    KNN_STATUS_CODES(KNN_STATUS_CODE_ENTRY)
+#undef KNN_STATUS_CODE_ENTRY
+};
+
+#undef KNN_STATUS_CODES
 
 // An error status with `code`.
 inline VelCommon_940::VelStatus Error(long code) {

@@ -22,15 +22,15 @@ int TruncateCode(double value) {
 
 }  // namespace
 
-KNNCatVariable::KNNCatVariable(KNNSettings* settings, VelXML_940::VelVarList* dictionary, int index)
-    : settings(settings), dictionary(dictionary), index(index) {
-    const VelXML_940::IVelVariable* variable =
-        dictionary != nullptr ? dictionary->GetVarAt(index) : nullptr;
+KNNCatVariable::KNNCatVariable(const KNNSettings& settings,
+                               const VelXML_940::VelVarList& dictionary, int index)
+    : index(index) {
+    const VelXML_940::IVelVariable* variable = dictionary.GetVarAt(index);
     if (variable != nullptr && variable->GetCategoryCount() > 0) {
         categoryCount = variable->GetCategoryCount();
     }
     counts.assign(static_cast<size_t>(categoryCount), 0);
-    isCaseLabel = settings != nullptr && settings->CaseLabelVariable == index;
+    isCaseLabel = settings.CaseLabelVariable == index;
 }
 
 bool KNNCatVariable::IsCategory(double value) const {

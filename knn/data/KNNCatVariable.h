@@ -17,7 +17,8 @@ namespace KNN_800 {
 class KNNCatVariable : public IKNNVariable {
 public:
     // Reads the number of categories of the dictionary field at `index`.
-    KNNCatVariable(KNNSettings* settings, VelXML_940::VelVarList* dictionary, int index);
+    KNNCatVariable(const KNNSettings& settings, const VelXML_940::VelVarList& dictionary,
+                   int index);
     ~KNNCatVariable() override = default;
 
     // An unused field appends its raw value; a used one appends the category code, tracks
@@ -44,8 +45,6 @@ private:
     // True when `value` is a whole number in 0 ... categoryCount-1, i.e. may index `counts`.
     bool IsCategory(double value) const;
 
-    KNNSettings* settings;
-    VelXML_940::VelVarList* dictionary;
     std::vector<int> counts;
     int categoryCount = 0;
     int index;

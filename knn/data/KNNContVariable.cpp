@@ -10,21 +10,18 @@ namespace KNN_800 {
 
 using VelCommon_940::VelMV;
 
-KNNContVariable::KNNContVariable(KNNSettings* settings, VelXML_940::VelVarList* dictionary,
-                                 int index)
-    : settings(settings), dictionary(dictionary), index(index), firstValue(VelMV::Missing()) {
-    const auto* variable = dynamic_cast<const VelXML_940::VelContVar*>(
-        dictionary != nullptr ? dictionary->GetVarAt(index) : nullptr);
+KNNContVariable::KNNContVariable(const KNNSettings& settings,
+                                 const VelXML_940::VelVarList& dictionary, int index)
+    : index(index), firstValue(VelMV::Missing()) {
+    const auto* variable = dynamic_cast<const VelXML_940::VelContVar*>(dictionary.GetVarAt(index));
     if (variable != nullptr) {
         min = variable->GetMin();
         max = variable->GetMax();
     }
-    if (settings != nullptr) {
-        const std::vector<int>& targets = settings->ContResponses;
-        const bool isTarget = std::find(targets.begin(), targets.end(), index) != targets.end();
-        rescale = settings->RescaleMethod == 0 && !isTarget && index != settings->CaseIDVariable &&
-                  index != settings->FocalCaseVariable;
-    }
+    const std::vector<int>& targets = settings.ContResponses;
+    const bool isTarget = std::find(targets.begin(), targets.end(), index) != targets.end();
+    rescale = settings.RescaleMethod == 0 && !isTarget && index != settings.CaseIDVariable &&
+              index != settings.FocalCaseVariable;
 }
 
 double KNNContVariable::Coded(double value) const {

@@ -17,7 +17,8 @@ namespace KNN_800 {
 class KNNContVariable : public IKNNVariable {
 public:
     // Reads the declared range of the dictionary field at `index`.
-    KNNContVariable(KNNSettings* settings, VelXML_940::VelVarList* dictionary, int index);
+    KNNContVariable(const KNNSettings& settings, const VelXML_940::VelVarList& dictionary,
+                    int index);
     ~KNNContVariable() override = default;
 
     // An unused field appends its raw value (even a missing one); a used one appends the coded
@@ -43,8 +44,6 @@ public:
     void Display() const;
 
 private:
-    KNNSettings* settings;
-    VelXML_940::VelVarList* dictionary;
     double min = 0.0;
     double max = 0.0;
     int index;

@@ -23,46 +23,37 @@ constexpr size_t kInitialRows = 1024;
 
 }  // namespace
 
-KNNDataPreparation::KNNDataPreparation(KNNSettings* settings, VelXML_940::VelVarList* dictionary,
-                                       InterruptionProbe* probe,
+KNNDataPreparation::KNNDataPreparation(const KNNSettings& settings,
+                                       VelXML_940::VelVarList& dictionary, RunContext& context,
                                        VelXML_940::VelVarList* creationDictionary)
     : settings(settings),
       dictionary(dictionary),
-      probe(probe),
-      rowWidth(settings->TotalVarNum),
+      context(context),
+      rowWidth(settings.TotalVarNum),
       creationDictionary(creationDictionary) {}
 
-KNNDataPreparation::~KNNDataPreparation() {
-    DeleteVariables();
-}
-
-void KNNDataPreparation::DeleteVariables() {
-    for (IKNNVariable* variable : variables) {
-        delete variable;
-    }
-    variables.clear();
-    kinds.clear();
-}
+KNNDataPreparation::~KNNDataPreparation() = default;
 
 void KNNDataPreparation::CreateVariables() {
-    DeleteVariables();
-    const int fieldCount = dictionary->Size();
+    variables.clear();
+    kinds.clear();
+    const int fieldCount = dictionary.Size();
     variables.reserve(static_cast<size_t>(fieldCount));
     kinds.reserve(static_cast<size_t>(fieldCount));
     for (int i = 0; i < fieldCount; ++i) {
-        const VelXML_940::IVelVariable* host = dictionary->GetVarAt(i);
+        const VelXML_940::IVelVariable* host = dictionary.GetVarAt(i);
         if (host != nullptr && host->GetKind() == VelXML_940::kContinuous) {
-            variables.push_back(new KNNContVariable(settings, dictionary, i));
+            variables.push_back(std::make_unique<KNNContVariable>(settings, dictionary, i));
             kinds.emplace_back(i, 1);
         } else {
-            variables.push_back(new KNNCatVariable(settings, dictionary, i));
+            variables.push_back(std::make_unique<KNNCatVariable>(settings, dictionary, i));
             kinds.emplace_back(i, 0);
         }
     }
 }
 
 bool KNNDataPreparation::MarkUsed(const std::vector<int>& fields) {
-    for (IKNNVariable* variable : variables) {
+    for (const std::unique_ptr<IKNNVariable>& variable : variables) {
         variable->SetUsed(false);
     }
     for (int field : fields) {
@@ -77,7 +68,7 @@ bool KNNDataPreparation::MarkUsed(const std::vector<int>& fields) {
 VelStatus KNNDataPreparation::Run(VelCommon_940::RecordSource& source) {
     status = VelStatus();
     CreateVariables();
-    MarkUsed(settings->UsedVariables);
+    MarkUsed(settings.UsedVariables);
 
     status = ReadRecords(source);
     if (status.IsOK()) {
@@ -86,7 +77,7 @@ VelStatus KNNDataPreparation::Run(VelCommon_940::RecordSource& source) {
         for (int i = 0; i < caseCount; ++i) {
             rows.push_back(data.data() + static_cast<size_t>(i) * static_cast<size_t>(rowWidth));
         }
-        KNNValidateInput validation(this);
+        KNNValidateInput validation(*this);
         status = validation.Validate();
     }
     if (!status.IsError()) {
@@ -103,12 +94,11 @@ VelStatus KNNDataPreparation::ReadRecords(VelCommon_940::RecordSource& source) {
     if (!source.Reset()) {
         return Error(Code::BadSource);
     }
-    KNNReporter* reporter = settings->Reporter();
+    KNNReporter* reporter = context.Reporter();
     if (reporter != nullptr) {
         reporter->Reset();
         reporter->SetStartTime(KNNReporter::Clock());
     }
-    VelCommon_940::ProgressSink* sink = reporter != nullptr ? settings->Sink : nullptr;
     // Every record must have one value per field; a prepared variable reads its own column, so
     // a short record would be read past its end.
     const bool widthsAgree = static_cast<size_t>(rowWidth) == variables.size();
@@ -122,14 +112,14 @@ VelStatus KNNDataPreparation::ReadRecords(VelCommon_940::RecordSource& source) {
             return Error(Code::BadSource);
         }
         bool valid = true;
-        for (const IKNNVariable* variable : variables) {
+        for (const std::unique_ptr<IKNNVariable>& variable : variables) {
             if (variable->IsInvalidValue(*record)) {
                 valid = false;
                 break;
             }
         }
         if (valid) {
-            for (IKNNVariable* variable : variables) {
+            for (const std::unique_ptr<IKNNVariable>& variable : variables) {
                 result = variable->AddTrainingValue(*record, data);
                 if (!result.IsOK()) {
                     return result;
@@ -137,12 +127,12 @@ VelStatus KNNDataPreparation::ReadRecords(VelCommon_940::RecordSource& source) {
             }
             ++caseCount;
         }
-        if (probe != nullptr && probe->ShouldStop()) {
+        if (context.probe.ShouldStop()) {
             return Error(Code::Interrupted);
         }
-        if (sink != nullptr && ++sinceReport == kRecordsPerReport) {
+        if (reporter != nullptr && ++sinceReport == kRecordsPerReport) {
             reporter->SetValues("cases", caseCount, KNNReporter::Clock());
-            sink->Notify(reporter);
+            context.sink->Notify(reporter);
             sinceReport = 0;
         }
         record = source.Next();
@@ -160,7 +150,7 @@ VelStatus KNNDataPreparation::CopyCaseLabelCategories() {
     }
     // The host's dictionary at creation knows every case label; the one built from the
     // settings may know only some, and the output names cases by the full list.
-    VelXML_940::IVelVariable* label = dictionary->GetVarAt(settings->CaseLabelVariable);
+    VelXML_940::IVelVariable* label = dictionary.GetVarAt(settings.CaseLabelVariable);
     if (label == nullptr) {
         return Error(Code::UnknownCaseLabel);
     }

@@ -13,22 +13,20 @@ namespace {
 
 // The prepared variable of `field`, or null when the field is not a dictionary position.
 const IKNNVariable* VariableAt(const KNNDataPreparation& preparation, int field) {
-    const std::vector<IKNNVariable*>& variables = preparation.Variables();
+    const auto& variables = preparation.Variables();
     if (field < 0 || static_cast<size_t>(field) >= variables.size()) {
         return nullptr;
     }
-    return variables[static_cast<size_t>(field)];
+    return variables[static_cast<size_t>(field)].get();
 }
 
 }  // namespace
 
-KNNValidateInput::KNNValidateInput(KNNDataPreparation* preparation)
-    : settings(preparation->Settings()),
-      dictionary(preparation->Dictionary()),
-      preparation(preparation) {}
+KNNValidateInput::KNNValidateInput(KNNDataPreparation& preparation)
+    : settings(preparation.MutableSettings()), preparation(preparation) {}
 
 VelCommon_940::VelStatus KNNValidateInput::Validate() {
-    const int caseCount = static_cast<int>(preparation->Rows().size());
+    const int caseCount = static_cast<int>(preparation.Rows().size());
     CheckCaseCount(caseCount);
     if (status.IsOK()) {
         CheckFolds();
@@ -53,10 +51,10 @@ void KNNValidateInput::CheckCaseCount(int caseCount) {
 void KNNValidateInput::CheckFolds() {
     // Cross-validated K selection holds each fold out in turn; a fold without cases would be
     // an empty test set. Feature selection runs its own fold handling.
-    if (!settings->IsAutoKSelection || settings->IsFeaSelection) {
+    if (!settings.IsAutoKSelection || settings.IsFeaSelection) {
         return;
     }
-    const IKNNVariable* fold = VariableAt(*preparation, settings->VFoldVariable);
+    const IKNNVariable* fold = VariableAt(preparation, settings.VFoldVariable);
     const std::vector<int>* counts = fold != nullptr ? fold->GetCategoryCounts() : nullptr;
     if (counts == nullptr) {
         return;
@@ -71,8 +69,8 @@ void KNNValidateInput::CheckFolds() {
 
 void KNNValidateInput::CheckConstantFeatures() {
     int firstConstant = -1;
-    for (int feature : settings->Features) {
-        const IKNNVariable* variable = VariableAt(*preparation, feature);
+    for (int feature : settings.Features) {
+        const IKNNVariable* variable = VariableAt(preparation, feature);
         if (variable != nullptr && variable->IsConstant() && firstConstant < 0) {
             firstConstant = feature;
         }
@@ -86,16 +84,16 @@ void KNNValidateInput::CheckConstantFeatures() {
 void KNNValidateInput::AdjustK(int caseCount) {
     // A case is never its own neighbour, so at most caseCount - 1 neighbours exist.
     const int largest = caseCount - 1;
-    if (settings->IsAutoKSelection) {
-        if (settings->MaxK > largest) {
-            settings->MaxK = largest;
+    if (settings.IsAutoKSelection) {
+        if (settings.MaxK > largest) {
+            settings.MaxK = largest;
             // So few cases that even MinK is too large: the range shrinks to the one K left.
-            settings->MinK = std::min(settings->MinK, largest);
+            settings.MinK = std::min(settings.MinK, largest);
             status = Warning(Code::MaxKReduced);
             KNNWarning::Instance().AddUnique(status);
         }
-    } else if (settings->SpecifiedK > largest) {
-        settings->SpecifiedK = largest;
+    } else if (settings.SpecifiedK > largest) {
+        settings.SpecifiedK = largest;
         status = Warning(Code::SpecifiedKReduced);
         KNNWarning::Instance().AddUnique(status);
     }
@@ -105,7 +103,7 @@ void KNNValidateInput::Display() const {
     using namespace VelDisplay_940;
     const long level = 1;
     DisplayText(level, "KNNValidateInput display start");
-    DisplayI("Number of dictionary fields", dictionary != nullptr ? dictionary->Size() : 0);
+    DisplayI("Number of dictionary fields", preparation.Dictionary().Size());
     DisplayI("Status", static_cast<int>(status.GetErrorCode()));
     DisplayB("Warning", status.IsWarning());
     DisplayText(level, "KNNValidateInput display end");

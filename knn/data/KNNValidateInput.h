@@ -13,8 +13,8 @@ class KNNDataPreparation;
 
 class KNNValidateInput {
 public:
-    // Takes the settings and dictionary of `preparation`; none of them is owned.
-    explicit KNNValidateInput(KNNDataPreparation* preparation);
+    // Checks the data of `preparation` and adjusts the settings of its build.
+    explicit KNNValidateInput(KNNDataPreparation& preparation);
     virtual ~KNNValidateInput() = default;
     virtual VelCommon_940::VelStatus GetStatus() const { return status; }
     virtual void Display() const;
@@ -30,9 +30,8 @@ private:
     void CheckConstantFeatures();
     void AdjustK(int caseCount);
 
-    KNNSettings* settings;
-    VelXML_940::VelVarList* dictionary;
-    KNNDataPreparation* preparation;
+    KNNSettings& settings;
+    KNNDataPreparation& preparation;
     VelCommon_940::VelStatus status;
 };
 

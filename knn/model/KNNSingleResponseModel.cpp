@@ -3,41 +3,36 @@
 #include "VelDisplay.h"
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/CreateSummary.h"
-#include "knn/search/KNNKdTree.h"
 
 namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
-KNNSingleResponseModel::KNNSingleResponseModel(KNNDataPreparation* preparation, int responseIndex,
+KNNSingleResponseModel::KNNSingleResponseModel(KNNDataPreparation& preparation, int responseIndex,
                                                bool continuous)
-    : settings(preparation->Settings()),
-      dictionary(preparation->Dictionary()),
-      preparation(preparation),
-      k(settings->SpecifiedK),
-      features(settings->Features),
-      weights(settings->Features.size(), 1.0),
+    : preparation(preparation),
+      tree(std::make_unique<KNNKdTree>(&preparation)),
+      k(preparation.Settings().SpecifiedK),
+      features(preparation.Settings().Features),
+      weights(features.size(), 1.0),
       responseIndex(responseIndex),
       continuous(continuous) {
-    tree = new KNNKdTree(preparation);
+    const KNNSettings& settings = preparation.Settings();
     if (responseIndex >= 0) {
         const std::vector<int>* frequencies =
             continuous
                 ? nullptr
-                : preparation->Variables()[static_cast<size_t>(responseIndex)]->GetCategoryCounts();
-        summary = CreateSummary(continuous, settings->UsesMedian() ? 1 : 0, responseIndex,
-                                settings->TotalVarNum, frequencies, &preparation->Rows());
+                : preparation.Variables()[static_cast<size_t>(responseIndex)]->GetCategoryCounts();
+        summary = CreateSummary(continuous, settings.UsesMedian() ? 1 : 0, responseIndex,
+                                settings.TotalVarNum, frequencies, &preparation.Rows());
     }
-    if (!settings->SpecifiedFeature.empty()) {
-        features = settings->SpecifiedFeature;
-        weights = settings->SpecifiedFeatureWeight;
+    if (!settings.SpecifiedFeature.empty()) {
+        features = settings.SpecifiedFeature;
+        weights = settings.SpecifiedFeatureWeight;
     }
 }
 
-KNNSingleResponseModel::~KNNSingleResponseModel() {
-    delete summary;
-    delete tree;
-}
+KNNSingleResponseModel::~KNNSingleResponseModel() = default;
 
 VelStatus KNNSingleResponseModel::BuildTree() {
     tree->Clear();

@@ -3,19 +3,20 @@
 // it — K, the feature list, the feature weights and importances.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "VelStatus.h"
 #include "knn/data/KNNDataPreparation.h"
+#include "knn/predict/KNNPredictionSummary.h"
+#include "knn/search/kdtree/KNNKdTree.h"
 
 namespace KNN_800 {
 
-class KNNKdTree;
-class KNNPredictionSummary;
-
 class KNNSingleResponseModel {
 public:
-    KNNSingleResponseModel(KNNDataPreparation* preparation, int responseIndex, bool continuous);
+    // Over the data of `preparation` (not owned), with the settings of its build.
+    KNNSingleResponseModel(KNNDataPreparation& preparation, int responseIndex, bool continuous);
     virtual ~KNNSingleResponseModel();
     KNNSingleResponseModel(const KNNSingleResponseModel&) = delete;
     KNNSingleResponseModel& operator=(const KNNSingleResponseModel&) = delete;
@@ -28,11 +29,10 @@ public:
     // keeping the per-column weights the tree already holds.
     VelCommon_940::VelStatus BuildTreeForFold(const std::vector<int>& features, int foldValue);
 
-    KNNKdTree* Tree() const { return tree; }
-    KNNPredictionSummary* Summary() const { return summary; }
-    KNNDataPreparation* Preparation() const { return preparation; }
-    KNNSettings* Settings() const { return settings; }
-    const std::vector<double*>& Rows() const { return preparation->Rows(); }
+    KNNKdTree* Tree() const { return tree.get(); }
+    KNNPredictionSummary* Summary() const { return summary.get(); }
+    const KNNDataPreparation& Preparation() const { return preparation; }
+    const std::vector<double*>& Rows() const { return preparation.Rows(); }
     int GetK() const { return k; }
     void SetK(int value) { k = value; }
     const std::vector<int>& Features() const { return features; }
@@ -53,11 +53,9 @@ public:
     void Display() const;
 
 private:
-    KNNSettings* settings;
-    VelXML_940::VelVarList* dictionary;
-    KNNDataPreparation* preparation;
-    KNNKdTree* tree = nullptr;                // owned
-    KNNPredictionSummary* summary = nullptr;  // owned; null without a target
+    KNNDataPreparation& preparation;
+    std::unique_ptr<KNNKdTree> tree;
+    std::unique_ptr<KNNPredictionSummary> summary;  // null without a target
     int k = 0;
     std::vector<int> features;
     std::vector<double> weights;

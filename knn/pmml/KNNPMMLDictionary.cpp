@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "knn/api/KNNModel.h"
 #include "knn/pmml/KNNPMMLWriter.h"
-#include "knn/settings/KNNSettings.h"
+#include "knn/settings/SettingsKeys.h"
 #include "knn/tables/KNNTableFormat.h"
 
 namespace KNN_800 {
@@ -35,24 +34,20 @@ std::string DataType(const IVelVariable& variable, const std::string& natural) {
 
 }  // namespace
 
-void KNNPMMLWriter::WriteDataDictionary() {
-    XMLElement* dataDictionary = XMLElement::Create("DataDictionary");
+KNNPMMLWriter::Element KNNPMMLWriter::WriteDataDictionary() const {
+    Element dataDictionary(XMLElement::Create("DataDictionary"));
     int count = 0;
-    for (int i = 0; i < dictionary->Size(); ++i) {
-        if (XMLElement* field = WriteDataField(*dictionary->GetVarAt(i), i)) {
-            dataDictionary->AddChild(field);
-            ++count;
-        }
+    for (int i = 0; i < dictionary.Size(); ++i) {
+        Append(*dataDictionary, WriteDataField(*dictionary.GetVarAt(i), i));
+        ++count;
     }
     dataDictionary->AddAttribute("numberOfFields", static_cast<double>(count));
-    root->AddChild(dataDictionary);
+    return dataDictionary;
 }
 
-XMLElement* KNNPMMLWriter::WriteDataField(const IVelVariable& variable, int index) {
-    XMLElement* field = XMLElement::Create("DataField");
-    if (field == nullptr) {
-        return nullptr;
-    }
+KNNPMMLWriter::Element KNNPMMLWriter::WriteDataField(const IVelVariable& variable,
+                                                     int index) const {
+    Element field(XMLElement::Create("DataField"));
     std::string name;
     variable.GetName(name);
     field->AddAttribute("name", name);
@@ -65,16 +60,16 @@ XMLElement* KNNPMMLWriter::WriteDataField(const IVelVariable& variable, int inde
     const int kind = variable.GetKind();
     if (kind == VelXML_940::kContinuous) {
         field->AddAttribute("optype", "continuous");
-        const bool isCaseId = name == FieldName(settings->CaseIDVariable);
+        const bool isCaseId = name == FieldName(settings.CaseIDVariable);
         field->AddAttribute("dataType", DataType(variable, isCaseId ? "integer" : "double"));
         const auto* continuous = dynamic_cast<const VelXML_940::VelContVar*>(&variable);
-        XMLElement* interval = XMLElement::Create("Interval");
+        Element interval(XMLElement::Create("Interval"));
         interval->AddAttribute("closure", "openClosed");
         if (continuous != nullptr) {
             interval->AddAttribute("leftMargin", FormatDouble(continuous->GetMin()));
             interval->AddAttribute("rightMargin", FormatDouble(continuous->GetMax()));
         }
-        field->AddChild(interval);
+        Append(*field, std::move(interval));
     } else if (kind == VelXML_940::kNumericCategorical || kind == VelXML_940::kStringCategorical) {
         field->AddAttribute("optype", "categorical");
         field->AddAttribute(
@@ -82,10 +77,10 @@ XMLElement* KNNPMMLWriter::WriteDataField(const IVelVariable& variable, int inde
             DataType(variable, kind == VelXML_940::kNumericCategorical ? "double" : "string"));
         // A string focal field states which of its values marks a focal case. The schema
         // wants a field's extensions before its values.
-        if (index == settings->FocalCaseVariable && kind == VelXML_940::kStringCategorical) {
-            XMLElement* extension = CreateProducerExtension("flagTypeTrueValue");
-            extension->AddAttribute("value", settings->FocalCaseValueText);
-            field->AddChild(extension);
+        if (index == settings.FocalCaseVariable && kind == VelXML_940::kStringCategorical) {
+            Element extension = CreateProducerExtension("flagTypeTrueValue");
+            extension->AddAttribute("value", settings.FocalCaseValueText);
+            Append(*field, std::move(extension));
         }
         const VelXML_940::VelCategoryLabels* labels = variable.GetCategoryLabels();
         const std::vector<std::string> displayValues =
@@ -95,72 +90,73 @@ XMLElement* KNNPMMLWriter::WriteDataField(const IVelVariable& variable, int inde
             if (labels != nullptr) {
                 labels->GetValueText(text, k);
             }
-            XMLElement* value = XMLElement::Create("Value");
+            Element value(XMLElement::Create("Value"));
             value->AddAttribute("value", text);
             if (displayValues.size() > static_cast<size_t>(k)) {
                 value->AddAttribute("displayValue", displayValues[static_cast<size_t>(k)]);
             }
             value->AddAttribute("property", "valid");
-            field->AddChild(value);
+            Append(*field, std::move(value));
         }
     }
     return field;
 }
 
-XMLElement* KNNPMMLWriter::WriteMiningSchema(size_t m) {
-    const KNNSingleResponseModel& single = *(*models)[m];
+KNNPMMLWriter::Element KNNPMMLWriter::WriteMiningSchema(size_t m) const {
+    const KNNSingleResponseModel& single = *models[m];
     const std::vector<int>& features = single.Features();
     const std::vector<double>& importances = single.Importances();
     const std::vector<double>& weights = single.Weights();
 
-    XMLElement* schema = XMLElement::Create("MiningSchema");
-    for (int candidate : settings->Features) {
-        XMLElement* field = XMLElement::Create("MiningField");
+    Element schema(XMLElement::Create("MiningSchema"));
+    for (int candidate : settings.Features) {
+        Element field(XMLElement::Create("MiningField"));
         field->AddAttribute("name", FieldName(candidate));
         const auto at = std::find(features.begin(), features.end(), candidate);
         if (at == features.end()) {
             field->AddAttribute("usageType", "supplementary");
-            schema->AddChild(field);
+            Append(*schema, std::move(field));
             continue;
         }
         // Importances and weights follow the model's feature list, whose order is that of
         // selection (forced fields first, then the added ones), not the candidate order.
         const size_t position = static_cast<size_t>(at - features.begin());
-        if (settings->IsFeaImportance && position < importances.size()) {
+        if (settings.IsFeaImportance && position < importances.size()) {
             field->AddAttribute("importance", FormatDouble(importances[position]));
         }
         field->AddAttribute("usageType", "active");
-        if (settings->IsFeaWeight && position < weights.size()) {
-            XMLElement* weight = XMLElement::Create("Extension");
+        if (settings.IsFeaWeight && position < weights.size()) {
+            Element weight(XMLElement::Create("Extension"));
             weight->AddAttribute("name", "weight");
             weight->AddAttribute("value", FormatDouble(weights[position]));
-            field->AddChild(weight);
+            Append(*field, std::move(weight));
         }
-        schema->AddChild(field);
+        Append(*schema, std::move(field));
     }
     if (responseCount > 0) {
-        XMLElement* field = XMLElement::Create("MiningField");
+        Element field(XMLElement::Create("MiningField"));
         field->AddAttribute("name", FieldName(single.ResponseIndex()));
         field->AddAttribute("usageType", "predicted");
-        schema->AddChild(field);
+        Append(*schema, std::move(field));
     }
     return schema;
 }
 
-void KNNPMMLWriter::WriteBuildTask() {
-    XMLElement* task = XMLElement::Create("MiningBuildTask");
-    XMLElement* extension = CreateProducerExtension("Orvex Model Settings");
-    task->AddChild(extension);
-    XMLElement* parameters = XMLElement::Create("Parameters");
-    extension->AddChild(parameters);
+KNNPMMLWriter::Element KNNPMMLWriter::WriteBuildTask() const {
+    Element task(XMLElement::Create("MiningBuildTask"));
+    Element extension = CreateProducerExtension("Orvex Model Settings");
+    Element owned(XMLElement::Create("Parameters"));
+    XMLElement& parameters = *owned;
+    Append(*extension, std::move(owned));
+    Append(*task, std::move(extension));
 
-    const auto typed = [parameters](const std::string& name, const char* type,
-                                    const std::string& value) {
-        XMLElement* parameter = XMLElement::Create("Parameter");
+    const auto typed = [&parameters](const std::string& name, const char* type,
+                                     const std::string& value) {
+        Element parameter(XMLElement::Create("Parameter"));
         parameter->AddAttribute("name", name);
         parameter->AddAttribute("type", type);
         parameter->AddAttribute("value", value);
-        parameters->AddChild(parameter);
+        Append(parameters, std::move(parameter));
     };
     const auto field = [&](const char* name, int index) {
         if (index >= 0) {
@@ -171,52 +167,51 @@ void KNNPMMLWriter::WriteBuildTask() {
         if (fields.empty()) {
             return;
         }
-        XMLElement* parameter = XMLElement::Create("Parameter");
+        Element parameter(XMLElement::Create("Parameter"));
         parameter->AddAttribute("name", name);
-        XMLElement* values = XMLElement::Create("ListValue");
+        Element values(XMLElement::Create("ListValue"));
         for (int index : fields) {
             if (index < 0) {
                 continue;
             }
-            XMLElement* value = XMLElement::Create("Value");
+            Element value(XMLElement::Create("Value"));
             value->AddAttribute("value", FieldName(index));
-            values->AddChild(value);
+            Append(*values, std::move(value));
         }
-        parameter->AddChild(values);
-        parameters->AddChild(parameter);
+        Append(*parameter, std::move(values));
+        Append(parameters, std::move(parameter));
     };
 
-    const KNNSettings& s = *settings;
-    field("CaseIDVar", s.CaseIDVariable);
-    field("CaseLabelVar", s.CaseLabelVariable);
-    field("VFoldVar", s.VFoldVariable);
-    field("FocalVar", s.FocalCaseVariable);
-    typed("RescaleMethod", "enum", Flag(s.IsRescaled()));
-    typed("DistMetric", "enum", s.IsEuclidean() ? "Euclidean" : "CityBlock");
-    typed("ComputePredValFunc", "enum", s.UsesMedian() ? "Median" : "Mean");
-    typed("use_caselabels", "boolean", Flag(s.CaseLabelVariable != -1));
+    const KNNSettings& s = settings;
+    field(Key::CaseIDVar, s.CaseIDVariable);
+    field(Key::CaseLabelVar, s.CaseLabelVariable);
+    field(Key::VFoldVar, s.VFoldVariable);
+    field(Key::FocalVar, s.FocalCaseVariable);
+    typed(Key::RescaleMethod, "enum", Flag(s.IsRescaled()));
+    typed(Key::DistMetric, "enum", s.IsEuclidean() ? KeyValue::Euclidean : KeyValue::CityBlock);
+    typed(Key::ComputePredValFunc, "enum", s.UsesMedian() ? KeyValue::Median : KeyValue::Mean);
+    typed(Key::UseCaseLabels, "boolean", Flag(s.CaseLabelVariable != -1));
     typed("IsFeatureImportance", "boolean", Flag(s.IsFeaImportance));
-    typed("IsFeatureSelection", "boolean", Flag(s.IsFeaSelection));
-    typed("IsAutoFeatureSelection", "boolean", Flag(s.IsAutoFeaSelection));
-    typed("IsFeatureWeight", "boolean", Flag(s.IsFeaWeight));
-    typed("IsAutoKSelection", "boolean", Flag(s.IsAutoKSelection));
-    typed("NSpecifiedFeatures", "integer", std::to_string(s.SpecifiedFeaNum));
+    typed(Key::IsFeatureSelection, "boolean", Flag(s.IsFeaSelection));
+    typed(Key::IsAutoFeatureSelection, "boolean", Flag(s.IsAutoFeaSelection));
+    typed(Key::IsFeatureWeight, "boolean", Flag(s.IsFeaWeight));
+    typed(Key::IsAutoKSelection, "boolean", Flag(s.IsAutoKSelection));
+    typed(Key::NSpecifiedFeatures, "integer", std::to_string(s.SpecifiedFeaNum));
     if (s.IsAutoKSelection) {
-        typed("MinK", "integer", std::to_string(s.MinK));
-        typed("MaxK", "integer", std::to_string(s.MaxK));
+        typed(Key::MinK, "integer", std::to_string(s.MinK));
+        typed(Key::MaxK, "integer", std::to_string(s.MaxK));
     } else {
-        typed("SpecifiedK", "integer", std::to_string(s.SpecifiedK));
+        typed(Key::SpecifiedK, "integer", std::to_string(s.SpecifiedK));
     }
-    typed("VFoldValue", "integer", std::to_string(s.VFoldValue));
+    typed(Key::VFoldValue, "integer", std::to_string(s.VFoldValue));
     if (s.SpecifiedErrRange != -1.0) {
-        typed("SpecifiedErrRange", "double", FormatDouble(s.SpecifiedErrRange));
+        typed(Key::SpecifiedErrRange, "double", FormatDouble(s.SpecifiedErrRange));
     }
-    typed("TempFileDir", "string", s.FileTempDir);
-    list("ForcedVariables", s.ForcedVariables);
+    typed(Key::TempFileDir, "string", s.FileTempDir);
+    list(Key::ForcedVariables, s.ForcedVariables);
     list("target", s.Responses);
     list("inputs", s.Features);
-
-    root->AddChild(task);
+    return task;
 }
 
 }  // namespace KNN_800

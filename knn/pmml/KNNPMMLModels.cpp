@@ -3,72 +3,71 @@
 #include <algorithm>
 #include <memory>
 
-#include "knn/api/KNNModel.h"
 #include "knn/pmml/KNNPMMLWriter.h"
-#include "knn/selection/KNNModelSelection.h"
-#include "knn/settings/KNNSettings.h"
+#include "knn/tables/KNNQualityTables.h"
+#include "knn/tables/KNNSelectionTables.h"
+#include "knn/tables/KNNTableFormat.h"
 
 namespace KNN_800 {
 
 using VelXML_940::XMLElement;
 
-void KNNPMMLWriter::WriteModels() {
-    XMLElement* extension = CreateProducerExtension("Orvex Models");
-    root->AddChild(extension);
-    XMLElement* container = XMLElement::Create("NearestNeighborModels");
-    extension->AddChild(container);
+KNNPMMLWriter::Element KNNPMMLWriter::WriteModels() {
+    Element extension = CreateProducerExtension("Orvex Models");
+    Element owned(XMLElement::Create("NearestNeighborModels"));
+    XMLElement& container = *owned;
+    Append(*extension, std::move(owned));
 
     StartStage();
-    std::unique_ptr<XMLElement> original(WriteOriginalData());
-    if (original != nullptr) {
-        container->AddChild(original.get());
-        original.release();
+    if (Element original = WriteOriginalData()) {
+        Append(container, std::move(original));
     }
     ReportStage("writeOrigToDisk");
     if (status.IsError()) {
-        return;
+        return extension;
     }
 
     StartStage();
     const uint64_t count = std::max(responseCount, modelCount);
-    for (size_t m = 0; m < count && m < models->size(); ++m) {
-        const std::string name =
-            responseCount != 0 ? FieldName((*models)[m]->ResponseIndex()) : std::string();
-        XMLElement* element = XMLElement::Create("NearestNeighborModel");
-        element->AddAttribute("modelName", name);
-        element->AddAttribute("response", name);
-        container->AddChild(element);
-
-        element->AddChild(WriteAnalysisOptions(m));
-        element->AddChild(WriteMiningSchema(m));
-        if (responseCount != 0) {
-            if (XMLElement* selection = WriteSelectionTable(m)) {
-                element->AddChild(selection);
-            }
-        }
-        WriteNeighborTables(element, m);
+    for (size_t m = 0; m < count && m < models.size(); ++m) {
+        Element model = WriteModel(m);
         if (status.IsError()) {
-            return;
+            return extension;
         }
-        if (responseCount != 0) {
-            element->AddChild(WriteModelQuality(m));
-        }
+        Append(container, std::move(model));
     }
     ReportStage("compDisSaveToDisk");
+    return extension;
 }
 
-XMLElement* KNNPMMLWriter::WriteSelectionTable(size_t m) {
-    const KNNSettings& s = *settings;
-    if (s.IsFeaSelection && s.IsAutoKSelection) {
-        return WriteFeatureKSelection(m);
+KNNPMMLWriter::Element KNNPMMLWriter::WriteModel(size_t m) {
+    const KNNSingleResponseModel& single = *models[m];
+    const std::string name = responseCount != 0 ? FieldName(single.ResponseIndex()) : "";
+    Element element(XMLElement::Create("NearestNeighborModel"));
+    element->AddAttribute("modelName", name);
+    element->AddAttribute("response", name);
+
+    Append(*element, AnalysisOptionsTable(settings, single));
+    Append(*element, WriteMiningSchema(m));
+    if (responseCount != 0) {
+        if (Element table = SelectionTable(settings, dictionary, selection, m)) {
+            Append(*element, std::move(table));
+        }
     }
-    if (s.IsFeaSelection && (s.IsAutoFeaSelection || s.SpecifiedFeaNum >= 0)) {
-        return WriteFeatureSelection(m);
+    WriteNeighborTables(*element, m);
+    if (status.IsError() || responseCount == 0) {
+        return element;
     }
-    if (s.IsAutoKSelection) {
-        return WriteKSelection(m);
-    }
-    return nullptr;
+    const std::vector<double> criteria =
+        prediction != nullptr ? prediction->GetCriteria() : std::vector<double>();
+    const std::vector<std::string> categories = single.IsContinuous()
+                                                    ? std::vector<std::string>()
+                                                    : cells.CategoryTexts(single.ResponseIndex());
+    Append(*element,
+           ModelQualityTable(single, name,
+                             m < criteria.size() ? std::optional(criteria[m]) : std::nullopt,
+                             categories));
+    return element;
 }
 
 }  // namespace KNN_800

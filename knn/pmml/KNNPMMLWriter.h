@@ -1,11 +1,13 @@
 // Writes the model document of one export: the header, the settings echo, the data
 // dictionary, the optional field-properties extension and the model extension with its
 // statistics and case tables. The document is assembled in memory (the case tables in
-// temporary files) and reaches the output stream only when every section succeeded.
+// temporary files) and reaches the output stream only when every section succeeded. Elements
+// are held by unique_ptr until the host's XML classes take them over with AddChild.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,13 @@
 #include "VelStatus.h"
 #include "VelVarList.h"
 #include "XMLElement.h"
-#include "knn/base/InterruptionProbe.h"
+#include "knn/base/RunContext.h"
+#include "knn/data/KNNDataPreparation.h"
+#include "knn/model/KNNSingleResponseModel.h"
+#include "knn/pmml/KNNPMMLPrediction.h"
+#include "knn/selection/KNNModelSelection.h"
+#include "knn/settings/KNNSettings.h"
+#include "knn/tables/KNNCellFormat.h"
 
 namespace KNNPMML_800 {
 class KNNXMLArchiveElement;
@@ -21,26 +29,21 @@ class KNNXMLArchiveElement;
 
 namespace KNN_800 {
 
-class KNNDataPreparation;
-class KNNModel;
-class KNNPMMLPrediction;
-class KNNPredictionSummary;
-class KNNReporter;
-class KNNSettings;
-class KNNSingleResponseModel;
-
 // The producer's name in the "extender" attributes, and its default copyright notice.
 extern const char* const kPMMLExtender;
 extern const char* const kPMMLCopyright;
 
 // A new "Extension" element of this producer: "extender", then "name".
-VelXML_940::XMLElement* CreateProducerExtension(const std::string& name);
+std::unique_ptr<VelXML_940::XMLElement> CreateProducerExtension(const std::string& name);
 
 class KNNPMMLWriter {
 public:
-    // None of the arguments is owned; all must outlive the writer.
-    KNNPMMLWriter(KNNSettings* settings, VelXML_940::VelVarList* dictionary, KNNModel* model,
-                  KNNDataPreparation* preparation, InterruptionProbe* probe);
+    // The document of one build: its prepared data (with the build's settings and
+    // dictionary), its models in the component's order, and the selection that chose them
+    // (null without a target). None of them is owned; all must outlive the writer.
+    KNNPMMLWriter(const KNNDataPreparation& preparation,
+                  const std::vector<KNNSingleResponseModel*>& models,
+                  const KNNModelSelection* selection, RunContext& context);
     // Destroys the document, which removes every temporary file of the export.
     ~KNNPMMLWriter();
     KNNPMMLWriter(const KNNPMMLWriter&) = delete;
@@ -52,6 +55,8 @@ public:
                                            const VelCommon_940::ExportOptions* options);
 
 private:
+    using Element = std::unique_ptr<VelXML_940::XMLElement>;
+
     // What one scoring pass of the case tables serves, one entry per model of the pass. The
     // prediction object reads the tables through pointers to these lists.
     struct CaseTablePass {
@@ -64,75 +69,58 @@ private:
     };
 
     // Document skeleton and progress (KNNPMMLWriter.cpp).
-    void WriteHeader(const VelCommon_940::ExportOptions* options);
-    void WriteFieldProperties();
+    Element WriteHeader(const VelCommon_940::ExportOptions* options) const;
+    Element WriteFieldProperties();
     void StartStage();
     void ReportStage(const std::string& name);
     void Fail(long code, const std::string& message);
 
     // Data dictionary, mining schema, settings echo (KNNPMMLDictionary.cpp).
-    void WriteBuildTask();
-    void WriteDataDictionary();
-    VelXML_940::XMLElement* WriteDataField(const VelXML_940::IVelVariable& variable, int index);
-    VelXML_940::XMLElement* WriteMiningSchema(size_t m);
+    Element WriteBuildTask() const;
+    Element WriteDataDictionary() const;
+    Element WriteDataField(const VelXML_940::IVelVariable& variable, int index) const;
+    Element WriteMiningSchema(size_t m) const;
 
     // Model extension (KNNPMMLModels.cpp).
-    void WriteModels();
-    VelXML_940::XMLElement* WriteSelectionTable(size_t m);
+    Element WriteModels();
+    Element WriteModel(size_t m);
 
     // Case tables (KNNPMMLCaseTables.cpp).
-    VelXML_940::XMLElement* WriteOriginalData();
-    void WriteNeighborTables(VelXML_940::XMLElement* element, size_t m);
+    Element WriteOriginalData();
+    void WriteNeighborTables(VelXML_940::XMLElement& element, size_t m);
     bool FillCaseTables();
     bool CreatePassTables(size_t first, size_t end);
     bool ScorePass(KNNSingleResponseModel& model, int K);
-    void Attach(VelXML_940::XMLElement* element, VelXML_940::XMLElement*& table);
-    VelXML_940::XMLElement* CreateCaseTable(const std::string& name);
+    void Attach(VelXML_940::XMLElement& element, Element& table);
+    Element CreateCaseTable(const std::string& name);
     // A disk-backed element for `what` (named in the failure message); null on failure.
-    KNNPMML_800::KNNXMLArchiveElement* CreateArchive(const std::string& element,
-                                                     const std::string& what);
+    std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> CreateArchive(const std::string& element,
+                                                                     const std::string& what);
     void CheckArchiveStream(VelXML_940::XMLElement* element);
-    std::string FormatCell(double value, int field) const;
-    std::vector<std::string> CategoryTexts(int field) const;
-
-    // Statistics tables (knn/tables).
-    VelXML_940::XMLElement* WriteAnalysisOptions(size_t m);
-    VelXML_940::XMLElement* WriteModelQuality(size_t m);
-    void WriteConfusionMatrix(VelXML_940::XMLElement* parent, int field,
-                              const std::vector<std::vector<int>>& matrix);
-    VelXML_940::XMLElement* WriteKSelection(size_t m);
-    VelXML_940::XMLElement* WriteFeatureSelection(size_t m);
-    VelXML_940::XMLElement* WriteFeatureKSelection(size_t m);
 
     std::string FieldName(int index) const;
-    // The names of `fields` joined by '+'.
-    std::string JoinedNames(const std::vector<int>& fields) const;
 
-    KNNSettings* settings;
-    VelXML_940::VelVarList* dictionary;
-    KNNModel* model;
-    KNNDataPreparation* preparation;
-    InterruptionProbe* probe;
+    const KNNSettings& settings;
+    const VelXML_940::VelVarList& dictionary;
+    const KNNDataPreparation& preparation;
+    const std::vector<KNNSingleResponseModel*>& models;
+    const KNNModelSelection* selection;
+    RunContext& context;
+    KNNCellFormat cells;
     bool utf8 = false;
     VelCommon_940::VelStatus status;
-    VelXML_940::XMLElement* root = nullptr;  // owned, with everything attached to it
     bool jointScoring = true;
     uint64_t responseCount = 0;
     uint64_t modelCount = 0;
-    const std::vector<KNNSingleResponseModel*>* models;
-    KNNPMMLPrediction* prediction = nullptr;  // owned
+    std::unique_ptr<KNNPMMLPrediction> prediction;
     std::vector<KNNPredictionSummary*> summaries;
-    VelCommon_940::ProgressSink* sink;
-    KNNReporter* reporter;
 
     // Every disk-backed element of the document, to check after the document was written.
     std::vector<const KNNPMML_800::KNNXMLArchiveElement*> archives;
-    // Per model, its case tables; owned here until attached to the model's element.
-    std::vector<VelXML_940::XMLElement*> neighbourTables;
-    std::vector<VelXML_940::XMLElement*> probabilityTables;
+    // Per model, its case tables, held here until attached to the model's element.
+    std::vector<Element> neighbourTables;
+    std::vector<Element> probabilityTables;  // null for a continuous target
     CaseTablePass pass;
-    // Per dictionary field: stored rescaled to -1 ... 1 in the prepared rows.
-    std::vector<bool> rescaledColumns;
 };
 
 }  // namespace KNN_800

@@ -1,6 +1,7 @@
 #include "knn/pmml/KNNXMLArchiveElement.h"
 
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <utility>
 
@@ -13,13 +14,15 @@ using VelXML_940::XMLInterface;
 using VelXML_940::XMLString;
 using VelXML_940::XMLUtil;
 
-KNNXMLArchiveElement* CreateArchiveElement(const std::string& name, bool utf8,
-                                           const std::string& directory, int& error) {
+std::unique_ptr<KNNXMLArchiveElement> CreateArchiveElement(const std::string& name, bool utf8,
+                                                           const std::string& directory,
+                                                           int& error) {
     std::unique_ptr<KNNTempFile> file(KNNTempFile::Create(directory, "_knn", error));
     if (file == nullptr) {
         return nullptr;
     }
-    return new KNNXMLArchiveElement(name, std::move(file), utf8);
+    return std::unique_ptr<KNNXMLArchiveElement>(
+        new KNNXMLArchiveElement(name, std::move(file), utf8));
 }
 
 KNNXMLArchiveElement::KNNXMLArchiveElement(const std::string& name,
@@ -27,12 +30,13 @@ KNNXMLArchiveElement::KNNXMLArchiveElement(const std::string& name,
     : XMLElement(name), file(std::move(file)), out(this->file.get()), utf8(utf8) {}
 
 int KNNXMLArchiveElement::Store(XMLInterface* child) {
-    if (child == nullptr) {
+    // Owned from here on, written out and deleted, also when writing throws.
+    const std::unique_ptr<XMLInterface> owned(child);
+    if (owned == nullptr) {
         return childCount;
     }
     ExportFormat fresh;
-    child->ExportTo(out, fresh, utf8);
-    delete child;
+    owned->ExportTo(out, fresh, utf8);
     return ++childCount;
 }
 

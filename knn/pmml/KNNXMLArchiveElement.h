@@ -39,8 +39,10 @@ public:
     bool IsUTF8() const { return utf8; }
 
 private:
-    friend KNNXMLArchiveElement* CreateArchiveElement(const std::string& name, bool utf8,
-                                                      const std::string& directory, int& error);
+    friend std::unique_ptr<KNNXMLArchiveElement> CreateArchiveElement(const std::string& name,
+                                                                      bool utf8,
+                                                                      const std::string& directory,
+                                                                      int& error);
     KNNXMLArchiveElement(const std::string& name, std::unique_ptr<KNNTempFile> file, bool utf8);
 
     // The element's text, written through `put`; file lines through `copy`; attributes
@@ -58,7 +60,8 @@ private:
 // A new element named `name` over a new, empty temporary file under `directory` (see
 // KNNTempFile::Create); null when the file cannot be created, with the cause (an errno value)
 // in `error`. `utf8` is the encoding of the children written to the file.
-KNNXMLArchiveElement* CreateArchiveElement(const std::string& name, bool utf8,
-                                           const std::string& directory, int& error);
+std::unique_ptr<KNNXMLArchiveElement> CreateArchiveElement(const std::string& name, bool utf8,
+                                                           const std::string& directory,
+                                                           int& error);
 
 }  // namespace KNNPMML_800

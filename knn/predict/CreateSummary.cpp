@@ -5,13 +5,16 @@
 
 namespace KNN_800 {
 
-KNNPredictionSummary* CreateSummary(bool continuous, int useMedian, int targetColumn,
-                                    int variableCount, const std::vector<int>* frequencies,
-                                    const std::vector<double*>* rows) {
+std::unique_ptr<KNNPredictionSummary> CreateSummary(bool continuous, int useMedian,
+                                                    int targetColumn, int variableCount,
+                                                    const std::vector<int>* frequencies,
+                                                    const std::vector<double*>* rows) {
     if (continuous) {
-        return new KNNContPredictionSummary(targetColumn, useMedian, variableCount, rows);
+        return std::make_unique<KNNContPredictionSummary>(targetColumn, useMedian, variableCount,
+                                                          rows);
     }
-    return new KNNCatPredictionSummary(targetColumn, variableCount, frequencies, rows);
+    return std::make_unique<KNNCatPredictionSummary>(targetColumn, variableCount, frequencies,
+                                                     rows);
 }
 
 }  // namespace KNN_800

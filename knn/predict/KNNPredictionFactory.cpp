@@ -6,9 +6,8 @@
 #include <span>
 
 #include "knn/base/StatusCodes.h"
-#include "knn/model/KNNSingleResponseModel.h"
 #include "knn/predict/KNNPredictionSummary.h"
-#include "knn/search/KNNKdTree.h"
+#include "knn/search/kdtree/KNNKdTree.h"
 
 namespace KNN_800 {
 
@@ -60,20 +59,20 @@ void KNNPredictionFactory::Reset() {
     }
 }
 
-VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
-                                           const std::vector<double*>& rows, uint32_t fold, int K) {
+VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& cases, int K) {
     Reset();
     status = VelStatus();
     abandoned = false;
-    const int foldColumn = model.Settings()->VFoldVariable;
+    const std::vector<double*>& rows = cases.rows;
+    const int foldColumn = cases.foldColumn;
+    const uint32_t fold = cases.fold;
     const bool byFold = fold != kNoFold && foldColumn >= 0;
     const bool mayGiveUp =
         giveUpAt < std::numeric_limits<double>::infinity() && allPresent && summaries.size() == 1;
-    KNNKdTree& tree = *model.Tree();
-    if (mayGiveUp && !byFold && !writeRows && ScoresRowsAlone() && &rows == &model.Rows() &&
+    if (mayGiveUp && !byFold && !writeRows && ScoresRowsAlone() && &rows == &tree.Rows() &&
         static_cast<size_t>(tree.CaseCount()) == rows.size()) {
         bool settled = false;
-        const VelStatus result = ScoreInTreeOrder(model, rows, K, settled);
+        const VelStatus result = ScoreInTreeOrder(tree, K, settled);
         if (settled) {
             return result;
         }
@@ -120,10 +119,8 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNSingleResponseModel& model,
 // the end, which gives the criterion of the row-order pass to the bit. `settled` is false when
 // a row found no neighbour or its error could not be computed; the caller then repeats the
 // pass in row order, which reports the status the row order gives.
-VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNSingleResponseModel& model,
-                                                 const std::vector<double*>& rows, int K,
-                                                 bool& settled) {
-    KNNKdTree& tree = *model.Tree();
+VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNKdTree& tree, int K, bool& settled) {
+    const std::vector<double*>& rows = tree.Rows();
     KNNPredictionSummary& summary = *summaries.front();
     const std::span<const int> order = tree.CaseIndices();
     const size_t n = rows.size();

@@ -1,6 +1,8 @@
 // Prediction factories drive the targets' summaries over a stream of cases: search each case's
-// neighbours, let every summary predict, accumulate each target's error. The plain factory
-// scores one K; the K-selection factory scores a whole range of K from the same lists.
+// neighbours in a kd-tree, let every summary predict, accumulate each target's error. The plain
+// factory scores one K; the K-selection factory scores a whole range of K from the same lists.
+// A factory knows the tree (by its own type, so that a search is not a virtual call per case)
+// and the rows to score, nothing of the models they belong to.
 #pragma once
 
 #include <cstdint>
@@ -12,11 +14,18 @@
 
 namespace KNN_800 {
 
+class KNNKdTree;
 class KNNPredictionSummary;
-class KNNSingleResponseModel;
 
 // The fold value that means "score every row".
 constexpr uint32_t kNoFold = 0xFFFFFFFFu;
+
+// The cases to score: rows of the prepared data, every one or those of one fold.
+struct CaseRows {
+    const std::vector<double*>& rows;
+    int foldColumn = -1;      // the column that holds each row's fold
+    uint32_t fold = kNoFold;  // only the rows whose fold column holds this value
+};
 
 class KNNPredictionFactory {
 public:
@@ -33,11 +42,10 @@ public:
     virtual void Reset();
     virtual void WriteCase(const NeighborList& /*list*/, const double* /*row*/) {}
 
-    // Searches every row (of fold `fold` only, unless kNoFold) among the other cases of the
-    // model's tree with K neighbours, and processes it. Stops with status 1 when interrupted,
-    // 200064 when a case found no neighbour.
-    VelCommon_940::VelStatus ScoreCases(KNNSingleResponseModel& model,
-                                        const std::vector<double*>& rows, uint32_t fold, int K);
+    // Searches every case of `cases` among the other cases of `tree` with K neighbours, and
+    // processes it. Stops with status 1 when interrupted, 200064 when a case found no
+    // neighbour.
+    VelCommon_940::VelStatus ScoreCases(KNNKdTree& tree, const CaseRows& cases, int K);
 
     // Lets ScoreCases stop early once the first summary's criterion can no longer come out
     // below `bound` (+infinity: never). Used when only a candidate better than `bound` matters.
@@ -64,9 +72,7 @@ protected:
     InterruptionProbe* interrupt;
 
 private:
-    VelCommon_940::VelStatus ScoreInTreeOrder(KNNSingleResponseModel& model,
-                                              const std::vector<double*>& rows, int K,
-                                              bool& settled);
+    VelCommon_940::VelStatus ScoreInTreeOrder(KNNKdTree& tree, int K, bool& settled);
     bool CannotBeat(double total, size_t remainingRows, double margin) const;
 
     std::vector<double> terms;  // per row, its contribution (tree-order scoring)

@@ -8,42 +8,41 @@ namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
-KNNAutoKSelection::KNNAutoKSelection(std::vector<KNNSingleResponseModel*>* models,
-                                     KNNSettings* settings, InterruptionProbe* interrupt)
+KNNAutoKSelection::KNNAutoKSelection(std::vector<KNNSingleResponseModel*>& models,
+                                     const KNNSettings& settings, InterruptionProbe* interrupt)
     : models(models),
-      errors(models->size(),
-             std::vector<double>(static_cast<size_t>(settings->MaxK - settings->MinK + 1), 0.0)),
+      errors(models.size(),
+             std::vector<double>(static_cast<size_t>(settings.MaxK - settings.MinK + 1), 0.0)),
       settings(settings),
       interrupt(interrupt),
-      kMax(settings->MaxK),
-      kMin(settings->MinK) {}
+      kMax(settings.MaxK),
+      kMin(settings.MinK) {}
 
-KNNAutoKSelection::~KNNAutoKSelection() {
-    delete factory;
-}
+KNNAutoKSelection::~KNNAutoKSelection() = default;
 
 VelStatus KNNAutoKSelection::Run() {
     VelStatus status;
     std::vector<KNNPredictionSummary*> summaries;
-    for (KNNSingleResponseModel* model : *models) {
+    for (KNNSingleResponseModel* model : models) {
         summaries.push_back(model->Summary());
     }
-    delete factory;
-    factory = new KNNKSelePredictionFactory(summaries, kMin, kMax, interrupt);
+    factory = std::make_unique<KNNKSelePredictionFactory>(summaries, kMin, kMax, interrupt);
 
-    KNNSingleResponseModel& first = *models->front();
-    const int folds = settings->VFoldValue;
+    KNNSingleResponseModel& first = *models.front();
+    const int folds = settings.VFoldValue;
     const std::vector<int>* foldCounts =
         first.Preparation()
-            ->Variables()[static_cast<size_t>(settings->VFoldVariable)]
+            .Variables()[static_cast<size_t>(settings.VFoldVariable)]
             ->GetCategoryCounts();
     const int range = kMax - kMin;
     for (int fold = 0; fold < folds && status.IsOK(); ++fold) {
         // K selection alone never changes the feature lists, so the first model's tree over
         // all predictors serves every target.
-        status = first.BuildTreeForFold(settings->Features, fold);
+        status = first.BuildTreeForFold(settings.Features, fold);
         if (status.IsOK()) {
-            status = factory->ScoreCases(first, first.Rows(), static_cast<uint32_t>(fold), kMax);
+            status = factory->ScoreCases(
+                *first.Tree(), {first.Rows(), settings.VFoldVariable, static_cast<uint32_t>(fold)},
+                kMax);
         }
         if (!status.IsOK()) {
             if (status.GetErrorCode() == Code::ErrorOverflow) {
@@ -52,13 +51,13 @@ VelStatus KNNAutoKSelection::Run() {
             break;
         }
         const double foldCases = (*foldCounts)[static_cast<size_t>(fold)];
-        for (size_t i = 0; i < models->size(); ++i) {
+        for (size_t i = 0; i < models.size(); ++i) {
             const std::vector<double>& accumulated = factory->ErrorsByK()[i];
             for (int j = 0; j <= range; ++j) {
                 const double a = accumulated[static_cast<size_t>(j)];
                 // Every fold weighs the same: its sum of squares, or its misclassified fraction.
                 errors[i][static_cast<size_t>(j)] +=
-                    (*models)[i]->IsContinuous() ? a / folds : (1.0 - a / foldCases) / folds;
+                    models[i]->IsContinuous() ? a / folds : (1.0 - a / foldCases) / folds;
             }
         }
     }
@@ -66,7 +65,7 @@ VelStatus KNNAutoKSelection::Run() {
         return status;
     }
     bestK.clear();
-    for (size_t i = 0; i < models->size(); ++i) {
+    for (size_t i = 0; i < models.size(); ++i) {
         int best = 0;
         for (int j = 1; j <= range; ++j) {
             if (errors[i][static_cast<size_t>(best)] > errors[i][static_cast<size_t>(j)]) {
@@ -75,8 +74,8 @@ VelStatus KNNAutoKSelection::Run() {
         }
         bestK.push_back(kMin + best);
     }
-    for (size_t i = 0; i < models->size(); ++i) {
-        (*models)[i]->SetK(bestK[i]);
+    for (size_t i = 0; i < models.size(); ++i) {
+        models[i]->SetK(bestK[i]);
     }
     return status;
 }

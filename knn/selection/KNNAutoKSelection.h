@@ -3,6 +3,7 @@
 // the predictions of every K of the range follow.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "VelStatus.h"
@@ -16,7 +17,7 @@ class KNNKSelePredictionFactory;
 
 class KNNAutoKSelection {
 public:
-    KNNAutoKSelection(std::vector<KNNSingleResponseModel*>* models, KNNSettings* settings,
+    KNNAutoKSelection(std::vector<KNNSingleResponseModel*>& models, const KNNSettings& settings,
                       InterruptionProbe* interrupt);
     virtual ~KNNAutoKSelection();
     KNNAutoKSelection(const KNNAutoKSelection&) = delete;
@@ -28,11 +29,11 @@ public:
     const std::vector<int>& GetBestK() const { return bestK; }
 
 private:
-    std::vector<KNNSingleResponseModel*>* models;
-    KNNKSelePredictionFactory* factory = nullptr;  // owned
+    std::vector<KNNSingleResponseModel*>& models;
+    std::unique_ptr<KNNKSelePredictionFactory> factory;
     std::vector<std::vector<double>> errors;
     std::vector<int> bestK;
-    KNNSettings* settings;
+    const KNNSettings& settings;
     InterruptionProbe* interrupt;
     int kMax;
     int kMin;

@@ -7,21 +7,19 @@ namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
-KNNBothKAndFeaSelection::KNNBothKAndFeaSelection(std::vector<KNNSingleResponseModel*>* models,
+KNNBothKAndFeaSelection::KNNBothKAndFeaSelection(std::vector<KNNSingleResponseModel*>& models,
                                                  KNNFeatureSelection* featureSelection,
-                                                 KNNSettings* settings,
-                                                 InterruptionProbe* interrupt)
+                                                 const KNNSettings& settings)
     : models(models),
       featureSelection(featureSelection),
-      bestK(models->size(), 0),
-      bestFeatures(models->size()),
+      bestK(models.size(), 0),
+      bestFeatures(models.size()),
       settings(settings),
-      kMax(settings->MaxK),
-      kMin(settings->MinK),
-      interrupt(interrupt) {}
+      kMax(settings.MaxK),
+      kMin(settings.MinK) {}
 
 VelStatus KNNBothKAndFeaSelection::Run() {
-    const size_t modelCount = models->size();
+    const size_t modelCount = models.size();
     const size_t nK = static_cast<size_t>(kMax - kMin + 1);
     std::vector<double> errors(modelCount * nK, 0.0);
     featureLists.assign(modelCount * nK, {});
@@ -60,8 +58,8 @@ VelStatus KNNBothKAndFeaSelection::Run() {
         }
     }
     for (size_t i = 0; i < modelCount; ++i) {
-        (*models)[i]->SetK(bestK[i]);
-        (*models)[i]->SetFeatures(bestFeatures[i]);
+        models[i]->SetK(bestK[i]);
+        models[i]->SetFeatures(bestFeatures[i]);
     }
     return status;
 }

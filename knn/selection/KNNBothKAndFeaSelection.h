@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "VelStatus.h"
-#include "knn/base/InterruptionProbe.h"
 #include "knn/model/KNNSingleResponseModel.h"
 #include "knn/settings/KNNSettings.h"
 
@@ -17,9 +16,8 @@ class KNNFeatureSelection;
 class KNNBothKAndFeaSelection {
 public:
     // `featureSelection` must have been made with a fixed K; it is not owned.
-    KNNBothKAndFeaSelection(std::vector<KNNSingleResponseModel*>* models,
-                            KNNFeatureSelection* featureSelection, KNNSettings* settings,
-                            InterruptionProbe* interrupt);
+    KNNBothKAndFeaSelection(std::vector<KNNSingleResponseModel*>& models,
+                            KNNFeatureSelection* featureSelection, const KNNSettings& settings);
     virtual ~KNNBothKAndFeaSelection() = default;
 
     VelCommon_940::VelStatus Run();
@@ -29,16 +27,15 @@ public:
     const std::vector<int>& GetBestK() const { return bestK; }
 
 private:
-    std::vector<KNNSingleResponseModel*>* models;
+    std::vector<KNNSingleResponseModel*>& models;
     KNNFeatureSelection* featureSelection;
     std::vector<std::vector<int>> featureLists;
     std::vector<std::vector<double>> errorHistories;
     std::vector<int> bestK;
     std::vector<std::vector<int>> bestFeatures;
-    KNNSettings* settings;
+    const KNNSettings& settings;
     int kMax;
     int kMin;
-    InterruptionProbe* interrupt;
     VelCommon_940::VelStatus status;
 };
 

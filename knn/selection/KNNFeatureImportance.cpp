@@ -7,12 +7,12 @@ namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
-KNNFeatureImportance::KNNFeatureImportance(KNNSettings* settings,
-                                           std::vector<KNNSingleResponseModel*>* models,
+KNNFeatureImportance::KNNFeatureImportance(const KNNSettings& settings,
+                                           std::vector<KNNSingleResponseModel*>& models,
                                            InterruptionProbe* interrupt)
-    : settings(settings), models(models), errorLists(models->size()), interrupt(interrupt) {
+    : settings(settings), models(models), errorLists(models.size()), interrupt(interrupt) {
     std::vector<KNNPredictionSummary*> summaries;
-    for (KNNSingleResponseModel* model : *models) {
+    for (KNNSingleResponseModel* model : models) {
         if (model->Summary() != nullptr) {
             summaries.push_back(model->Summary());
         }
@@ -21,22 +21,20 @@ KNNFeatureImportance::KNNFeatureImportance(KNNSettings* settings,
         status = Error(Code::NoSummary);
         return;
     }
-    factory = new KNNPredictionFactory(summaries, interrupt, false);
+    factory = std::make_unique<KNNPredictionFactory>(summaries, interrupt, false);
 }
 
-KNNFeatureImportance::~KNNFeatureImportance() {
-    delete factory;
-}
+KNNFeatureImportance::~KNNFeatureImportance() = default;
 
 VelStatus KNNFeatureImportance::Compute() {
     if (!status.IsOK()) {
         return status;
     }
     VelStatus result;
-    if (settings->IsFeaSelection) {
+    if (settings.IsFeaSelection) {
         // Every model has its own features and K: one pass per model.
-        for (size_t i = 0; i < models->size() && result.IsOK(); ++i) {
-            KNNSingleResponseModel& model = *(*models)[i];
+        for (size_t i = 0; i < models.size() && result.IsOK(); ++i) {
+            KNNSingleResponseModel& model = *models[i];
             if (factory->AllPresent()) {
                 factory->SetSummaries({model.Summary()});
             }
@@ -45,15 +43,15 @@ VelStatus KNNFeatureImportance::Compute() {
     } else {
         // All models share the predictor list: one pass yields every model's errors.
         std::vector<size_t> all;
-        for (size_t i = 0; i < models->size(); ++i) {
+        for (size_t i = 0; i < models.size(); ++i) {
             all.push_back(i);
         }
-        KNNSingleResponseModel& first = *models->front();
-        result = ImportanceForList(first, settings->Features, first.GetK(), all);
+        KNNSingleResponseModel& first = *models.front();
+        result = ImportanceForList(first, settings.Features, first.GetK(), all);
     }
     if (result.IsOK()) {
-        for (size_t i = 0; i < models->size(); ++i) {
-            (*models)[i]->SetImportances(Normalise(errorLists[i]));
+        for (size_t i = 0; i < models.size(); ++i) {
+            models[i]->SetImportances(Normalise(errorLists[i]));
         }
     }
     return result;
@@ -89,7 +87,7 @@ VelStatus KNNFeatureImportance::ErrorsWithout(KNNSingleResponseModel& model,
     reduced.erase(reduced.begin() + static_cast<long>(left));
     VelStatus result = model.BuildTreeForFold(reduced, -1);
     if (result.IsOK()) {
-        result = factory->ScoreCases(model, model.Rows(), kNoFold, k);
+        result = factory->ScoreCases(*model.Tree(), {model.Rows()}, k);
     }
     if (result.IsOK()) {
         errors = factory->GetCriteria();

@@ -2,6 +2,7 @@
 // into shares that sum to 1 (a feature whose removal hurts more gets a larger share).
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "VelStatus.h"
@@ -15,7 +16,7 @@ class KNNPredictionFactory;
 
 class KNNFeatureImportance {
 public:
-    KNNFeatureImportance(KNNSettings* settings, std::vector<KNNSingleResponseModel*>* models,
+    KNNFeatureImportance(const KNNSettings& settings, std::vector<KNNSingleResponseModel*>& models,
                          InterruptionProbe* interrupt);
     virtual ~KNNFeatureImportance();
     KNNFeatureImportance(const KNNFeatureImportance&) = delete;
@@ -39,9 +40,9 @@ private:
                                            const std::vector<int>& list, size_t left,
                                            std::vector<double>& errors);
 
-    KNNSettings* settings;
-    std::vector<KNNSingleResponseModel*>* models;
-    KNNPredictionFactory* factory = nullptr;  // owned
+    const KNNSettings& settings;
+    std::vector<KNNSingleResponseModel*>& models;
+    std::unique_ptr<KNNPredictionFactory> factory;
     int k = 0;
     std::vector<std::vector<double>> errorLists;
     InterruptionProbe* interrupt;

@@ -10,18 +10,18 @@ namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
-KNNFeatureSelection::KNNFeatureSelection(KNNSettings* settings,
-                                         std::vector<KNNSingleResponseModel*>* models,
+KNNFeatureSelection::KNNFeatureSelection(const KNNSettings& settings,
+                                         std::vector<KNNSingleResponseModel*>& models,
                                          InterruptionProbe* interrupt, bool fixedK)
     : settings(settings),
       models(models),
       interrupt(interrupt),
-      candidates(settings->Features),
-      autoStop(settings->IsAutoFeaSelection),
-      selected(models->size()),
-      histories(models->size()),
+      candidates(settings.Features),
+      autoStop(settings.IsAutoFeaSelection),
+      selected(models.size()),
+      histories(models.size()),
       fixedK(fixedK) {
-    for (int forced : settings->ForcedVariables) {
+    for (int forced : settings.ForcedVariables) {
         auto position = std::find(candidates.begin(), candidates.end(), forced);
         if (position == candidates.end()) {
             status = Error(Code::BadFeatureCount);
@@ -31,29 +31,27 @@ KNNFeatureSelection::KNNFeatureSelection(KNNSettings* settings,
         }
         candidates.erase(position);
     }
-    if (models->empty() || models->front()->Summary() == nullptr) {
+    if (models.empty() || models.front()->Summary() == nullptr) {
         status = Error(Code::NoSummary);
         return;
     }
-    factory = new KNNPredictionFactory({models->front()->Summary()}, interrupt, false);
+    factory = std::make_unique<KNNPredictionFactory>(
+        std::vector<KNNPredictionSummary*>{models.front()->Summary()}, interrupt, false);
     if (autoStop) {
-        strategy = new KNNAutoFS(settings, candidates, factory);
+        strategy = std::make_unique<KNNAutoFS>(settings, candidates, factory.get());
     } else {
-        strategy = new KNNSpecificNumFS(settings, candidates, factory);
+        strategy = std::make_unique<KNNSpecificNumFS>(settings, candidates, factory.get());
     }
 }
 
-KNNFeatureSelection::~KNNFeatureSelection() {
-    delete strategy;
-    delete factory;
-}
+KNNFeatureSelection::~KNNFeatureSelection() = default;
 
 VelStatus KNNFeatureSelection::Run(int K) {
     if (!status.IsOK()) {
         return status;
     }
-    for (size_t i = 0; i < models->size(); ++i) {
-        KNNSingleResponseModel& model = *(*models)[i];
+    for (size_t i = 0; i < models.size(); ++i) {
+        KNNSingleResponseModel& model = *models[i];
         if (factory->AllPresent()) {
             factory->SetSummaries({model.Summary()});
         }

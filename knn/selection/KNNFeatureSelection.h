@@ -3,6 +3,7 @@
 // the model document.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "VelStatus.h"
@@ -19,7 +20,7 @@ class KNNFeatureSelection {
 public:
     // With `fixedK` every model is selected with the K given to Run (joint selection);
     // otherwise each model uses its own K.
-    KNNFeatureSelection(KNNSettings* settings, std::vector<KNNSingleResponseModel*>* models,
+    KNNFeatureSelection(const KNNSettings& settings, std::vector<KNNSingleResponseModel*>& models,
                         InterruptionProbe* interrupt, bool fixedK);
     virtual ~KNNFeatureSelection();
     KNNFeatureSelection(const KNNFeatureSelection&) = delete;
@@ -34,11 +35,11 @@ public:
     const std::vector<std::vector<double>>& GetErrorHistories() const { return histories; }
 
 private:
-    KNNSettings* settings;
-    std::vector<KNNSingleResponseModel*>* models;
+    const KNNSettings& settings;
+    std::vector<KNNSingleResponseModel*>& models;
     InterruptionProbe* interrupt;
-    KNNSpecificNumFS* strategy = nullptr;     // owned
-    KNNPredictionFactory* factory = nullptr;  // owned
+    std::unique_ptr<KNNPredictionFactory> factory;
+    std::unique_ptr<KNNSpecificNumFS> strategy;  // uses the factory
     std::vector<int> candidates;
     bool autoStop;
     std::vector<std::vector<int>> selected;

@@ -12,17 +12,17 @@ namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
-KNNSpecificNumFS::KNNSpecificNumFS(KNNSettings* settings, std::vector<int> candidates,
+KNNSpecificNumFS::KNNSpecificNumFS(const KNNSettings& settings, std::vector<int> candidates,
                                    KNNPredictionFactory* factory)
     : settings(settings),
       candidates(std::move(candidates)),
-      selected(settings->ForcedVariables),
+      selected(settings.ForcedVariables),
       factory(factory),
-      target(settings->SpecifiedFeaNum) {}
+      target(settings.SpecifiedFeaNum) {}
 
 void KNNSpecificNumFS::Restart(const std::vector<int>& allCandidates) {
     candidates = allCandidates;
-    selected = settings->ForcedVariables;
+    selected = settings.ForcedVariables;
     history.clear();
     forcedScored = false;
 }
@@ -35,7 +35,7 @@ VelStatus KNNSpecificNumFS::EvaluateFeatures(const std::vector<int>& list, int K
         return status;
     }
     factory->SetGiveUpAt(mustBeat);
-    status = factory->ScoreCases(model, model.Rows(), kNoFold, K);
+    status = factory->ScoreCases(*model.Tree(), {model.Rows()}, K);
     factory->SetGiveUpAt(std::numeric_limits<double>::infinity());
     if (status.IsOK() && factory->Abandoned()) {
         error = std::numeric_limits<double>::infinity();  // cannot beat the best candidate
@@ -74,7 +74,7 @@ VelStatus KNNSpecificNumFS::ScoreCurrent(KNNSingleResponseModel& model, int K) {
 
 VelStatus KNNSpecificNumFS::Select(KNNSingleResponseModel& model, int K) {
     VelStatus status;
-    if (!settings->ForcedVariables.empty()) {
+    if (!settings.ForcedVariables.empty()) {
         forcedScored = true;
         status = ScoreCurrent(model, K);
     }
@@ -128,7 +128,7 @@ bool KNNSpecificNumFS::ContinueSelection() {
 
 VelStatus KNNAutoFS::Select(KNNSingleResponseModel& model, int K) {
     VelStatus status;
-    selected = settings->ForcedVariables;
+    selected = settings.ForcedVariables;
     if (selected.empty() && candidates.empty()) {
         return status;
     }
@@ -162,10 +162,10 @@ bool KNNAutoFS::ContinueSelection() {
         return false;
     }
     const double relative = std::fabs(previous - last) / previous;
-    if (relative <= settings->SpecifiedErrRange && previous >= last) {
+    if (relative <= settings.SpecifiedErrRange && previous >= last) {
         return false;  // improved, but too little to go on; the step stays
     }
-    if (last > previous && relative > 2.0 * settings->SpecifiedErrRange) {
+    if (last > previous && relative > 2.0 * settings.SpecifiedErrRange) {
         undoLastStep();
         return false;
     }

@@ -17,7 +17,7 @@ class KNNPredictionFactory;
 
 class KNNSpecificNumFS {
 public:
-    KNNSpecificNumFS(KNNSettings* settings, std::vector<int> candidates,
+    KNNSpecificNumFS(const KNNSettings& settings, std::vector<int> candidates,
                      KNNPredictionFactory* factory);
     virtual ~KNNSpecificNumFS() = default;
 
@@ -49,7 +49,7 @@ protected:
     // `selected` and records its error; -1 when no error is below the largest double.
     int TakeBest(const std::vector<double>& errors);
 
-    KNNSettings* settings;
+    const KNNSettings& settings;
     std::vector<int> candidates;
     std::vector<int> selected;
     std::vector<double> history;

@@ -10,77 +10,77 @@ namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
 
-KNNModelSelection::KNNModelSelection(KNNSettings* settings, InterruptionProbe* interrupt,
-                                     std::vector<KNNSingleResponseModel*>* models)
-    : settings(settings), interrupt(interrupt), models(models) {}
+KNNModelSelection::KNNModelSelection(const KNNSettings& settings, RunContext& context,
+                                     std::vector<KNNSingleResponseModel*>& models)
+    : settings(settings), context(context), models(models) {}
 
+// The joint selection refers to the feature selection: it goes first.
 KNNModelSelection::~KNNModelSelection() {
-    delete kAndFeatureSelection;
-    delete featureSelection;
-    delete featureImportance;
-    delete kSelection;
+    kAndFeatureSelection.reset();
 }
 
 VelStatus KNNModelSelection::Run() {
     status = VelStatus();
-    KNNReporter* reporter = settings->Reporter();
+    InterruptionProbe* interrupt = &context.probe;
     bool joint = false;
 
-    if (settings->IsAutoKSelection && settings->IsFeaSelection) {
+    if (settings.IsAutoKSelection && settings.IsFeaSelection) {
         joint = true;
-        StartStage(reporter);
+        StartStage(context);
         if (featureSelection == nullptr) {
-            featureSelection = new KNNFeatureSelection(settings, models, interrupt, true);
+            featureSelection =
+                std::make_unique<KNNFeatureSelection>(settings, models, interrupt, true);
         }
         kAndFeatureSelection =
-            new KNNBothKAndFeaSelection(models, featureSelection, settings, interrupt);
+            std::make_unique<KNNBothKAndFeaSelection>(models, featureSelection.get(), settings);
         status = kAndFeatureSelection->Run();
-        EndStage(settings, "kandFeatselection");
-    } else if (settings->IsAutoKSelection) {
-        StartStage(reporter);
-        kSelection = new KNNAutoKSelection(models, settings, interrupt);
+        EndStage(context, "kandFeatselection");
+    } else if (settings.IsAutoKSelection) {
+        StartStage(context);
+        kSelection = std::make_unique<KNNAutoKSelection>(models, settings, interrupt);
         status = kSelection->Run();
-        EndStage(settings, "kselection");
+        EndStage(context, "kselection");
     }
 
     // Feature selection alone needs a way to stop: a count or the automatic rule.
-    if (status.IsOK() && !joint && settings->IsFeaSelection &&
-        (settings->IsAutoFeaSelection || settings->SpecifiedFeaNum >= 0)) {
-        StartStage(reporter);
+    if (status.IsOK() && !joint && settings.IsFeaSelection &&
+        (settings.IsAutoFeaSelection || settings.SpecifiedFeaNum >= 0)) {
+        StartStage(context);
         if (featureSelection == nullptr) {
-            featureSelection = new KNNFeatureSelection(settings, models, interrupt, false);
+            featureSelection =
+                std::make_unique<KNNFeatureSelection>(settings, models, interrupt, false);
         }
         status = featureSelection->GetStatus();
         if (status.IsOK()) {
             status = featureSelection->Run(-1);
         }
-        EndStage(settings, "featSelection");
+        EndStage(context, "featSelection");
     }
 
-    if (status.IsOK() && settings->IsFeaImportance) {
-        StartStage(reporter);
+    if (status.IsOK() && settings.IsFeaImportance) {
+        StartStage(context);
         status = RunImportance();
-        EndStage(settings, "featImportance");
+        EndStage(context, "featImportance");
     }
 
-    if (status.IsOK() && settings->IsFeaWeight) {
-        StartStage(reporter);
-        for (KNNSingleResponseModel* model : *models) {
+    if (status.IsOK() && settings.IsFeaWeight) {
+        StartStage(context);
+        for (KNNSingleResponseModel* model : models) {
             model->SetWeights(model->Importances());
         }
-        EndStage(settings, "featWeight");
+        EndStage(context, "featWeight");
     }
     return status;
 }
 
 VelStatus KNNModelSelection::RunImportance() {
-    featureImportance = new KNNFeatureImportance(settings, models, interrupt);
+    featureImportance = std::make_unique<KNNFeatureImportance>(settings, models, &context.probe);
     if (modelValues.empty()) {
         return featureImportance->Compute();
     }
     // Host-supplied importances are taken as they are, and only for a single target.
-    if (models->size() == 1) {
-        models->front()->SetImportances(modelValues);
+    if (models.size() == 1) {
+        models.front()->SetImportances(modelValues);
     }
     return VelStatus();
 }

@@ -4,10 +4,11 @@
 // models; the stage objects are kept because the model document reports their histories.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "VelStatus.h"
-#include "knn/base/InterruptionProbe.h"
+#include "knn/base/RunContext.h"
 #include "knn/model/KNNSingleResponseModel.h"
 #include "knn/settings/KNNSettings.h"
 
@@ -20,8 +21,9 @@ class KNNFeatureSelection;
 
 class KNNModelSelection {
 public:
-    KNNModelSelection(KNNSettings* settings, InterruptionProbe* interrupt,
-                      std::vector<KNNSingleResponseModel*>* models);
+    // None of the arguments is owned; all must outlive the selection.
+    KNNModelSelection(const KNNSettings& settings, RunContext& context,
+                      std::vector<KNNSingleResponseModel*>& models);
     virtual ~KNNModelSelection();
     KNNModelSelection(const KNNModelSelection&) = delete;
     KNNModelSelection& operator=(const KNNModelSelection&) = delete;
@@ -32,21 +34,23 @@ public:
     VelCommon_940::VelStatus Run();
     VelCommon_940::VelStatus GetStatus() const { return status; }
 
-    const KNNAutoKSelection* GetKSelection() const { return kSelection; }
-    const KNNFeatureSelection* GetFeatureSelection() const { return featureSelection; }
-    const KNNBothKAndFeaSelection* GetKAndFeatureSelection() const { return kAndFeatureSelection; }
+    const KNNAutoKSelection* GetKSelection() const { return kSelection.get(); }
+    const KNNFeatureSelection* GetFeatureSelection() const { return featureSelection.get(); }
+    const KNNBothKAndFeaSelection* GetKAndFeatureSelection() const {
+        return kAndFeatureSelection.get();
+    }
 
 private:
     VelCommon_940::VelStatus RunImportance();
 
     std::vector<double> modelValues;
-    KNNSettings* settings;
-    InterruptionProbe* interrupt;
-    KNNFeatureSelection* featureSelection = nullptr;          // owned
-    KNNFeatureImportance* featureImportance = nullptr;        // owned
-    KNNAutoKSelection* kSelection = nullptr;                  // owned
-    KNNBothKAndFeaSelection* kAndFeatureSelection = nullptr;  // owned
-    std::vector<KNNSingleResponseModel*>* models;
+    const KNNSettings& settings;
+    RunContext& context;
+    std::unique_ptr<KNNFeatureSelection> featureSelection;
+    std::unique_ptr<KNNFeatureImportance> featureImportance;
+    std::unique_ptr<KNNAutoKSelection> kSelection;
+    std::unique_ptr<KNNBothKAndFeaSelection> kAndFeatureSelection;
+    std::vector<KNNSingleResponseModel*>& models;
     VelCommon_940::VelStatus status;
 };
 

@@ -1,23 +1,10 @@
 #include "knn/settings/KNNSettings.h"
 
 #include "VelDisplay.h"
-#include "knn/base/KNNReporter.h"
 
 namespace KNN_800 {
 
 using namespace VelDisplay_940;
-
-KNNSettings::~KNNSettings() {
-    delete reporter_;
-}
-
-void KNNSettings::SetProgressSink(VelCommon_940::ProgressSink* sink) {
-    // The new reporter comes first: when it cannot be made, sink and reporter stay as they were.
-    KNNReporter* reporter = sink != nullptr ? new KNNReporter() : nullptr;
-    delete reporter_;
-    reporter_ = reporter;
-    Sink = sink;
-}
 
 void KNNSettings::Display() const {
     const long level = 1;

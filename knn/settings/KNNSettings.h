@@ -1,26 +1,17 @@
 // Every option of one analysis, as read from the settings document. Fields are named by the
 // dictionary index of the field they refer to (-1: none). The settings reader fills the object
-// once; afterwards only the progress sink changes, and validation may lower MaxK or SpecifiedK.
+// once; every build then takes a copy of its own, in which the validation of the data may lower
+// MaxK or SpecifiedK, and hands that copy on as a const reference.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "HostInterfaces.h"
-
 namespace KNN_800 {
-
-class KNNReporter;
 
 class KNNSettings final {
 public:
-    KNNSettings() = default;
-    ~KNNSettings();
-    KNNSettings(const KNNSettings&) = delete;
-    KNNSettings& operator=(const KNNSettings&) = delete;
-
-    VelCommon_940::ProgressSink* Sink = nullptr;  // not owned
-    int RescaleMethod = 0;                        // 0 normalised to -1 ... 1, 1 raw
+    int RescaleMethod = 0;  // 0 normalised to -1 ... 1, 1 raw
     bool IsFeaSelection = false;
     bool IsFeaImportance = false;
     bool IsAutoFeaSelection = false;
@@ -75,14 +66,7 @@ public:
     bool IsRescaled() const { return RescaleMethod == 0; }
     bool UsesMedian() const { return ComputePredValFunc == 1; }
 
-    // Replaces the sink; a new reporter is made for a non-null sink, the old one is deleted.
-    void SetProgressSink(VelCommon_940::ProgressSink* sink);
-    KNNReporter* Reporter() const { return reporter_; }
-
-    virtual void Display() const;
-
-private:
-    KNNReporter* reporter_ = nullptr;  // owned
+    void Display() const;
 };
 
 }  // namespace KNN_800

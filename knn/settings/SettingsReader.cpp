@@ -11,6 +11,8 @@
 #include "VelSettingsParser.h"
 #include "knn/base/KNNWarning.h"
 #include "knn/base/StatusCodes.h"
+#include "knn/settings/FieldUse.h"
+#include "knn/settings/SettingsKeys.h"
 
 namespace KNN_800 {
 
@@ -39,19 +41,17 @@ std::string FormatNumber(double value) {
 
 }  // namespace
 
-SettingsReader::~SettingsReader() {
-    delete settings;
-    delete dictionary;
-}
+SettingsReader::SettingsReader()
+    : settings(std::make_unique<KNNSettings>()),
+      dictionary(std::make_unique<VelXML_940::VelVarList>()) {}
+
+SettingsReader::~SettingsReader() = default;
 
 VelStatus SettingsReader::Read(std::istream& document) {
-    delete settings;
-    delete dictionary;
     status = VelStatus();
-    used.clear();
     featureCountReduced = false;
-    dictionary = new VelXML_940::VelVarList();
-    settings = new KNNSettings();
+    dictionary = std::make_unique<VelXML_940::VelVarList>();
+    settings = std::make_unique<KNNSettings>();
 
     if (!document.good()) {
         Fail(Code::BadSettingsStream, "the settings stream cannot be read");
@@ -65,7 +65,6 @@ VelStatus SettingsReader::Read(std::istream& document) {
     }
     if (Ok()) {
         parser->FillTransDict(*dictionary);
-        usedMarks.assign(static_cast<size_t>(dictionary->Size()), false);
         ReadCaseIdentifier();
     }
     if (Ok())
@@ -99,7 +98,16 @@ VelStatus SettingsReader::Read(std::istream& document) {
         CheckCategoryCounts();
     if (Ok()) {
         settings->TotalVarNum = dictionary->Size();
-        settings->UsedVariables = used;
+        settings->UsedVariables = UsedFields({.caseId = settings->CaseIDVariable,
+                                              .caseLabel = settings->CaseLabelVariable,
+                                              .focal = settings->FocalCaseVariable,
+                                              .fold = settings->VFoldVariable,
+                                              .targets = settings->Responses,
+                                              .features = settings->Features,
+                                              .forced = settings->ForcedVariables,
+                                              .specified = settings->SpecifiedFeature,
+                                              .autoK = settings->IsAutoKSelection,
+                                              .featureSelection = settings->IsFeaSelection});
     }
     if (Ok())
         CheckSelectionNeedsTarget();
@@ -113,7 +121,7 @@ VelStatus SettingsReader::Read(std::istream& document) {
 
 void SettingsReader::ReadCaseIdentifier() {
     std::string name;
-    if (parser->GetParameter("CaseIDVar", name, nullptr).IsError()) {
+    if (parser->GetParameter(Key::CaseIDVar, name, nullptr).IsError()) {
         FailFromParser(Code::BadCaseID, "the case identifier field (CaseIDVar) cannot be read");
         return;
     }
@@ -133,18 +141,17 @@ void SettingsReader::ReadCaseIdentifier() {
         return;
     }
     settings->CaseIDVariable = field;
-    Use(field);
 }
 
 void SettingsReader::ReadCaseLabel() {
     bool useLabels = false;
-    if (parser->GetParameter("use_caselabels", useLabels, nullptr).IsError()) {
+    if (parser->GetParameter(Key::UseCaseLabels, useLabels, nullptr).IsError()) {
         useLabels = false;
     }
     if (!useLabels) {
         return;
     }
-    const int field = ReadFieldKey("CaseLabelVar", Code::BadCaseLabel, Code::UnknownCaseLabel);
+    const int field = ReadFieldKey(Key::CaseLabelVar, Code::BadCaseLabel, Code::UnknownCaseLabel);
     if (field < 0) {
         return;
     }
@@ -154,17 +161,15 @@ void SettingsReader::ReadCaseLabel() {
         return;
     }
     settings->CaseLabelVariable = field;
-    Use(field);
 }
 
 void SettingsReader::ReadFocalField() {
-    const int field = ReadFieldKey("FocalVar", Code::BadFocalVar, Code::UnknownFocalVar);
+    const int field = ReadFieldKey(Key::FocalVar, Code::BadFocalVar, Code::UnknownFocalVar);
     if (field >= 0) {
         settings->SetFocalCaseVariable(field);
-        Use(field);
     }
     // Kept only for the model document; the value is not checked.
-    parser->GetParameter("FocalCaseValue", settings->FocalCaseValueText, nullptr);
+    parser->GetParameter(Key::FocalCaseValue, settings->FocalCaseValueText, nullptr);
 }
 
 void SettingsReader::ReadTargets() {
@@ -181,9 +186,6 @@ void SettingsReader::ReadTargets() {
     settings->Responses = settings->CatResponses;
     settings->Responses.insert(settings->Responses.end(), settings->ContResponses.begin(),
                                settings->ContResponses.end());
-    for (int field : settings->Responses) {
-        Use(field);
-    }
 }
 
 void SettingsReader::ReadPredictors() {
@@ -236,25 +238,22 @@ void SettingsReader::ReadPredictors() {
              "taken out");
         return;
     }
-    for (int field : features) {
-        Use(field);
-    }
     settings->FeatureNum = static_cast<int>(features.size());
 }
 
 void SettingsReader::ReadGeneralOptions() {
     bool rescale = true;
-    if (parser->GetParameter("RescaleMethod", rescale, nullptr).IsError()) {
+    if (parser->GetParameter(Key::RescaleMethod, rescale, nullptr).IsError()) {
         FailFromParser(Code::BadRescale, "RescaleMethod cannot be read");
         return;
     }
     settings->RescaleMethod = rescale ? 0 : 1;
 
-    std::string metric = "Euclidean";
-    const bool metricError = parser->GetParameter("DistMetric", metric, nullptr).IsError();
-    if (!metricError && metric == "Euclidean") {
+    std::string metric = KeyValue::Euclidean;
+    const bool metricError = parser->GetParameter(Key::DistMetric, metric, nullptr).IsError();
+    if (!metricError && metric == KeyValue::Euclidean) {
         settings->DistMetric = 0;
-    } else if (!metricError && metric == "CityBlock") {
+    } else if (!metricError && metric == KeyValue::CityBlock) {
         settings->DistMetric = 1;
     } else {
         Fail(Code::BadDistMetric,
@@ -265,14 +264,14 @@ void SettingsReader::ReadGeneralOptions() {
     }
 
     std::string tempDir = ".\\temp";
-    if (parser->GetParameter("TempFileDir", tempDir, nullptr).IsError()) {
+    if (parser->GetParameter(Key::TempFileDir, tempDir, nullptr).IsError()) {
         FailFromParser(Code::BadTempDir, "TempFileDir cannot be read");
         return;
     }
     settings->FileTempDir = tempDir;
     // The model document takes fieldFormat verbatim, so it must be well-formed by itself.
     std::string fieldFormat;
-    if (!parser->GetParameter("fieldFormat", fieldFormat, nullptr).IsError()) {
+    if (!parser->GetParameter(Key::FieldFormat, fieldFormat, nullptr).IsError()) {
         std::string reason;
         if (!VelXML_940::CheckXMLContent(fieldFormat, reason)) {
             Fail(Code::BadFieldFormat, "fieldFormat is not well-formed XML content: " + reason);
@@ -283,11 +282,11 @@ void SettingsReader::ReadGeneralOptions() {
 }
 
 void SettingsReader::ReadPredictionFunction() {
-    std::string function = "Mean";
-    const bool error = parser->GetParameter("ComputePredValFunc", function, nullptr).IsError();
-    if (!error && function == "Mean") {
+    std::string function = KeyValue::Mean;
+    const bool error = parser->GetParameter(Key::ComputePredValFunc, function, nullptr).IsError();
+    if (!error && function == KeyValue::Mean) {
         settings->ComputePredValFunc = 0;
-    } else if (!error && function == "Median") {
+    } else if (!error && function == KeyValue::Median) {
         settings->ComputePredValFunc = 1;
     } else if (error) {
         FailFromParser(Code::BadPredFunc, "ComputePredValFunc cannot be read");
@@ -299,7 +298,7 @@ void SettingsReader::ReadPredictionFunction() {
 
 void SettingsReader::ReadFeatureOptions() {
     bool weight = false;
-    if (parser->GetParameter("IsFeatureWeight", weight, nullptr).IsError()) {
+    if (parser->GetParameter(Key::IsFeatureWeight, weight, nullptr).IsError()) {
         FailFromParser(Code::BadFeatureWeight, "IsFeatureWeight cannot be read");
         return;
     }
@@ -307,7 +306,7 @@ void SettingsReader::ReadFeatureOptions() {
     settings->IsFeaWeight = weight;
 
     bool selection = false;
-    if (parser->GetParameter("IsFeatureSelection", selection, nullptr).IsError()) {
+    if (parser->GetParameter(Key::IsFeatureSelection, selection, nullptr).IsError()) {
         FailFromParser(Code::BadFeatureSelection, "IsFeatureSelection cannot be read");
         return;
     }
@@ -317,7 +316,7 @@ void SettingsReader::ReadFeatureOptions() {
     }
 
     std::vector<std::string> forcedNames;
-    if (parser->GetArray("ForcedVariables", forcedNames, nullptr).IsError()) {
+    if (parser->GetArray(Key::ForcedVariables, forcedNames, nullptr).IsError()) {
         FailFromParser(Code::BadForcedVariables, "ForcedVariables cannot be read");
         return;
     }
@@ -340,12 +339,11 @@ void SettingsReader::ReadFeatureOptions() {
     for (int field : forced) {
         if (!Contains(settings->Responses, field)) {
             settings->ForcedVariables.push_back(field);
-            Use(field);
         }
     }
 
     bool automatic = false;
-    if (parser->GetParameter("IsAutoFeatureSelection", automatic, nullptr).IsError()) {
+    if (parser->GetParameter(Key::IsAutoFeatureSelection, automatic, nullptr).IsError()) {
         FailFromParser(Code::BadAutoFeatureSelection, "IsAutoFeatureSelection cannot be read");
         return;
     }
@@ -353,7 +351,7 @@ void SettingsReader::ReadFeatureOptions() {
     if (automatic) {
         settings->SpecifiedFeaNum = -1;
         double range = 0.01;
-        const bool error = parser->GetParameter("SpecifiedErrRange", range, nullptr).IsError();
+        const bool error = parser->GetParameter(Key::SpecifiedErrRange, range, nullptr).IsError();
         if (error || !(range >= 0.0 && range <= 1.0)) {
             Fail(Code::BadErrRange,
                  error ? "SpecifiedErrRange cannot be read: " + parser->GetLastMessage()
@@ -369,7 +367,7 @@ void SettingsReader::ReadFeatureOptions() {
 void SettingsReader::ReadFeatureCount(int forcedNamed) {
     const int features = settings->FeatureNum;
     int count = std::max(0, std::min(features, 20) - forcedNamed);
-    const bool error = parser->GetParameter("NSpecifiedFeatures", count, nullptr).IsError();
+    const bool error = parser->GetParameter(Key::NSpecifiedFeatures, count, nullptr).IsError();
     settings->SpecifiedErrRange = -1.0;
     if (!error && count >= 0 && forcedNamed + count >= 1 && forcedNamed + count <= features) {
         settings->SpecifiedFeaNum = count;
@@ -388,15 +386,15 @@ void SettingsReader::ReadFeatureCount(int forcedNamed) {
 void SettingsReader::ReadKOptions() {
     if (!settings->Responses.empty()) {
         bool automatic = false;
-        if (parser->GetParameter("IsAutoKSelection", automatic, nullptr).IsError()) {
+        if (parser->GetParameter(Key::IsAutoKSelection, automatic, nullptr).IsError()) {
             automatic = false;
         }
         settings->IsAutoKSelection = automatic;
 
         int minK = 3;
         int maxK = 5;
-        const bool minError = parser->GetParameter("MinK", minK, nullptr).IsError();
-        const bool maxError = !minError && parser->GetParameter("MaxK", maxK, nullptr).IsError();
+        const bool minError = parser->GetParameter(Key::MinK, minK, nullptr).IsError();
+        const bool maxError = !minError && parser->GetParameter(Key::MaxK, maxK, nullptr).IsError();
         if (minError || maxError) {
             FailFromParser(Code::BadKRange, "MinK or MaxK cannot be read");
             return;
@@ -410,7 +408,7 @@ void SettingsReader::ReadKOptions() {
     }
 
     int k = 3;
-    const bool kError = parser->GetParameter("SpecifiedK", k, nullptr).IsError();
+    const bool kError = parser->GetParameter(Key::SpecifiedK, k, nullptr).IsError();
     if (kError || k < 1) {
         Fail(Code::BadSpecifiedK,
              kError ? "SpecifiedK cannot be read: " + parser->GetLastMessage()
@@ -419,16 +417,17 @@ void SettingsReader::ReadKOptions() {
     }
     settings->SpecifiedK = k;
 
-    if (settings->Responses.empty() || !settings->IsAutoKSelection || settings->IsFeaSelection) {
+    if (!UsesFolds(!settings->Responses.empty(), settings->IsAutoKSelection,
+                   settings->IsFeaSelection)) {
         return;
     }
     std::string name;
-    if (parser->GetParameter("VFoldVar", name, nullptr).IsError() || name.empty()) {
+    if (parser->GetParameter(Key::VFoldVar, name, nullptr).IsError() || name.empty()) {
         Fail(Code::BadVFoldVar, "automatic K selection needs a fold field (VFoldVar)");
         return;
     }
     int folds = 10;
-    const bool foldsError = parser->GetParameter("VFoldValue", folds, nullptr).IsError();
+    const bool foldsError = parser->GetParameter(Key::VFoldValue, folds, nullptr).IsError();
     if (foldsError || folds < 2) {
         Fail(Code::BadVFoldValue,
              foldsError
@@ -446,7 +445,6 @@ void SettingsReader::ReadKOptions() {
         return;
     }
     settings->SetVFold(field, folds);
-    Use(field);
     // The fold field assigns cases to folds; it is never a distance feature.
     if (Contains(settings->Features, field)) {
         Remove(settings->Features, field);
@@ -460,7 +458,7 @@ void SettingsReader::ReadKOptions() {
 
 void SettingsReader::ReadSpecifiedFeatures() {
     std::vector<std::string> names;
-    if (parser->GetArray("SpecifiedFeature", names, nullptr).IsError()) {
+    if (parser->GetArray(Key::SpecifiedFeature, names, nullptr).IsError()) {
         FailFromParser(Code::BadSpecifiedFeature, "SpecifiedFeature cannot be read");
         return;
     }
@@ -482,14 +480,11 @@ void SettingsReader::ReadSpecifiedFeatures() {
         return;
     }
     std::vector<double> weights;
-    if (parser->GetArray("SpecifiedFeatureWeight", weights, nullptr).IsError()) {
+    if (parser->GetArray(Key::SpecifiedFeatureWeight, weights, nullptr).IsError()) {
         FailFromParser(Code::BadSpecifiedFeature, "SpecifiedFeatureWeight cannot be read");
         return;
     }
     settings->SpecifiedFeatureWeight = weights;
-    for (int field : fields) {
-        Use(field);
-    }
     if (settings->IsFeaSelection || settings->IsAutoKSelection || settings->IsFeaImportance ||
         settings->IsFeaWeight) {
         Fail(Code::SpecifiedFeatureConflict,
@@ -548,7 +543,8 @@ void SettingsReader::CheckDeclaredRanges() {
 }
 
 void SettingsReader::CheckFoldCount() {
-    if (!settings->IsAutoKSelection || settings->IsFeaSelection) {
+    if (!UsesFolds(!settings->Responses.empty(), settings->IsAutoKSelection,
+                   settings->IsFeaSelection)) {
         return;
     }
     const int field = settings->VFoldVariable;
@@ -656,13 +652,6 @@ std::string SettingsReader::FieldName(int field) const {
         variable->GetName(name);
     }
     return name;
-}
-
-void SettingsReader::Use(int field) {
-    if (!usedMarks[static_cast<size_t>(field)]) {
-        usedMarks[static_cast<size_t>(field)] = true;
-        used.push_back(field);
-    }
 }
 
 void SettingsReader::Fail(long code, const std::string& message) {

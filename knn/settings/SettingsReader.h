@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ namespace KNN_800 {
 
 class SettingsReader {
 public:
-    SettingsReader() = default;
+    SettingsReader();
     ~SettingsReader();
     SettingsReader(const SettingsReader&) = delete;
     SettingsReader& operator=(const SettingsReader&) = delete;
@@ -29,8 +30,9 @@ public:
     // status carries a message that names the key or field at fault.
     VelCommon_940::VelStatus Read(std::istream& document);
 
-    KNNSettings* Settings() const { return settings; }
-    VelXML_940::VelVarList* Dictionary() const { return dictionary; }
+    // Valid after Read, whatever its outcome; meaningful when it succeeded.
+    const KNNSettings& Settings() const { return *settings; }
+    VelXML_940::VelVarList& Dictionary() const { return *dictionary; }
     VelCommon_940::VelStatus GetStatus() const { return status; }
 
 private:
@@ -62,16 +64,13 @@ private:
     bool IsCategorical(int field) const;
     bool IsContinuous(int field) const;
     std::string FieldName(int field) const;
-    void Use(int field);
     void Fail(long code, const std::string& message);
     void FailFromParser(long code, const std::string& message);
     bool Ok() const { return !status.IsError(); }
 
     VelCommon_940::VelStatus status;
-    KNNSettings* settings = nullptr;               // owned
-    VelXML_940::VelVarList* dictionary = nullptr;  // owned
-    std::vector<int> used;
-    std::vector<bool> usedMarks;  // per dictionary field: whether it is in `used`
+    std::unique_ptr<KNNSettings> settings;
+    std::unique_ptr<VelXML_940::VelVarList> dictionary;
     VelXML_940::VelSettingsParser* parser = nullptr;  // alive during Read only
     bool featureCountReduced = false;
 };

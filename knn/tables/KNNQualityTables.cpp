@@ -1,69 +1,25 @@
-// Per model: the analysis options it was built with, and how well it predicts its training
-// cases (error summary and, for a categorical target, the confusion matrix of the scoring pass
-// that filled the case tables).
-#include <string>
+#include "knn/tables/KNNQualityTables.h"
 
-#include "knn/api/KNNModel.h"
-#include "knn/pmml/KNNPMMLPrediction.h"
-#include "knn/pmml/KNNPMMLWriter.h"
 #include "knn/predict/KNNPredictionSummary.h"
-#include "knn/settings/KNNSettings.h"
 #include "knn/tables/KNNTableFormat.h"
 
 namespace KNN_800 {
 
 using VelXML_940::XMLElement;
 
-XMLElement* KNNPMMLWriter::WriteAnalysisOptions(size_t m) {
-    const KNNSingleResponseModel& single = *(*models)[m];
-    XMLElement* table = CreateTable("SimpleTable", "AnalysisOptions");
-    AddColumnNames(table,
-                   "distanceMetric;continuousTransformation;categoricalTransformationselected;"
-                   "continuousPrediction;K;selectedFeatures");
-    const long selected = static_cast<long>(single.Features().size()) -
-                          static_cast<long>(settings->ForcedVariables.size());
-    std::string row = settings->IsEuclidean() ? "Euclidean" : "CityBlock";
-    row += settings->IsRescaled() ? ";Normalized" : ";NotNormalized";
-    row += ";one-of-c";
-    row += settings->UsesMedian() ? ";Median" : ";Mean";
-    row += ";" + std::to_string(single.GetK());
-    row += ";" + std::to_string(selected);
-    AddRow(table, row);
-    return table;
-}
+namespace {
 
-XMLElement* KNNPMMLWriter::WriteModelQuality(size_t m) {
-    const KNNSingleResponseModel& single = *(*models)[m];
-    XMLElement* quality = CreateTable("ComplexTable", "modelQuality");
-    XMLElement* summary = CreateTable("SimpleTable", "errorSummary");
-    quality->AddChild(summary);
-    AddColumnNames(summary, single.IsContinuous() ? "response;sumOfSquaredError"
-                                                  : "response;percentIncorrectlyClassifiedCases");
-
-    const std::vector<double> criteria =
-        prediction != nullptr ? prediction->GetCriteria() : std::vector<double>();
-    if (!single.IsContinuous() && single.Summary() != nullptr) {
-        WriteConfusionMatrix(quality, single.ResponseIndex(), single.Summary()->ConfusionMatrix());
-    }
-    std::string row = FieldName(single.ResponseIndex()) + ";";
-    if (m < criteria.size()) {
-        row += FormatDouble(criteria[m]);
-    }
-    AddRow(summary, row);
-    return quality;
-}
-
-void KNNPMMLWriter::WriteConfusionMatrix(XMLElement* parent, int field,
-                                         const std::vector<std::vector<int>>& matrix) {
-    XMLElement* table = CreateTable("SimpleTable", "confusionMatrix");
-    parent->AddChild(table);
-    const std::vector<std::string> categories = CategoryTexts(field);
+// Rows by observed category, columns by predicted category.
+void AppendConfusionMatrix(XMLElement& parent, const std::vector<std::string>& categories,
+                           const std::vector<std::vector<int>>& matrix) {
+    std::unique_ptr<XMLElement> owned = CreateTable("SimpleTable", "confusionMatrix");
+    XMLElement* table = owned.get();
+    Append(parent, std::move(owned));  // in memory: rows may follow once it is attached
     std::string names;
     for (size_t k = 0; k < categories.size(); ++k) {
         names += (k > 0 ? ";" : "") + categories[k];
     }
     AddColumnNames(table, names);
-    // Rows by observed category, columns by predicted category.
     for (size_t r = 0; r < categories.size(); ++r) {
         std::vector<int> counts(categories.size(), 0);
         if (r < matrix.size()) {
@@ -73,6 +29,43 @@ void KNNPMMLWriter::WriteConfusionMatrix(XMLElement* parent, int field,
         }
         AddIntegerRow(table, counts);
     }
+}
+
+}  // namespace
+
+std::unique_ptr<XMLElement> AnalysisOptionsTable(const KNNSettings& settings,
+                                                 const KNNSingleResponseModel& model) {
+    std::unique_ptr<XMLElement> table = CreateTable("SimpleTable", "AnalysisOptions");
+    AddColumnNames(table.get(),
+                   "distanceMetric;continuousTransformation;categoricalTransformationselected;"
+                   "continuousPrediction;K;selectedFeatures");
+    const long selected = static_cast<long>(model.Features().size()) -
+                          static_cast<long>(settings.ForcedVariables.size());
+    std::string row = settings.IsEuclidean() ? "Euclidean" : "CityBlock";
+    row += settings.IsRescaled() ? ";Normalized" : ";NotNormalized";
+    row += ";one-of-c";
+    row += settings.UsesMedian() ? ";Median" : ";Mean";
+    row += ";" + std::to_string(model.GetK());
+    row += ";" + std::to_string(selected);
+    AddRow(table.get(), row);
+    return table;
+}
+
+std::unique_ptr<XMLElement> ModelQualityTable(const KNNSingleResponseModel& model,
+                                              const std::string& responseName,
+                                              std::optional<double> criterion,
+                                              const std::vector<std::string>& categoryTexts) {
+    std::unique_ptr<XMLElement> quality = CreateTable("ComplexTable", "modelQuality");
+    std::unique_ptr<XMLElement> owned = CreateTable("SimpleTable", "errorSummary");
+    XMLElement* summary = owned.get();
+    Append(*quality, std::move(owned));  // its row follows the confusion matrix
+    AddColumnNames(summary, model.IsContinuous() ? "response;sumOfSquaredError"
+                                                 : "response;percentIncorrectlyClassifiedCases");
+    if (!model.IsContinuous() && model.Summary() != nullptr) {
+        AppendConfusionMatrix(*quality, categoryTexts, model.Summary()->ConfusionMatrix());
+    }
+    AddRow(summary, responseName + ";" + (criterion ? FormatDouble(*criterion) : std::string()));
+    return quality;
 }
 
 }  // namespace KNN_800

@@ -1,5 +1,6 @@
 #include "knn/tables/KNNTableFormat.h"
 
+#include <memory>
 #include <utility>
 
 namespace KNN_800 {
@@ -11,24 +12,42 @@ std::string FormatDouble(double value) {
     return VelXML_940::ReplaceSep(value, "%.15g");
 }
 
-XMLElement* CreateTable(const std::string& kind, const std::string& name) {
-    XMLElement* table = XMLElement::Create(kind);
-    if (table != nullptr) {
-        table->AddAttribute("name", name);
+std::string FieldName(const VelXML_940::VelVarList& dictionary, int index) {
+    std::string name;
+    if (const VelXML_940::IVelVariable* variable = dictionary.GetVarAt(index)) {
+        variable->GetName(name);
     }
+    return name;
+}
+
+std::string JoinedNames(const VelXML_940::VelVarList& dictionary, const std::vector<int>& fields) {
+    std::string names;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) {
+            names += '+';
+        }
+        names += FieldName(dictionary, fields[i]);
+    }
+    return names;
+}
+
+std::unique_ptr<XMLElement> CreateTable(const std::string& kind, const std::string& name) {
+    std::unique_ptr<XMLElement> table(XMLElement::Create(kind));
+    table->AddAttribute("name", name);
     return table;
+}
+
+int Append(XMLElement& parent, std::unique_ptr<XMLElement> child) {
+    return parent.AddChild(child.release());
 }
 
 namespace {
 
 // A finished element holding one line of text, handed over to `table`.
 void AppendTextElement(XMLElement* table, const char* tag, std::string text) {
-    XMLElement* element = XMLElement::Create(tag);
-    if (element == nullptr) {
-        return;
-    }
+    std::unique_ptr<XMLElement> element(XMLElement::Create(tag));
     element->AddText(XMLString::Create(std::move(text)));
-    table->AddChild(element);
+    Append(*table, std::move(element));
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 // disk-backed table writes each part to its file at once and keeps nothing in memory.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "VelVarList.h"
 #include "XMLElement.h"
 
 namespace KNN_800 {
@@ -14,8 +16,19 @@ namespace KNN_800 {
 // Every double of the document: "%.15g" with a point as the decimal separator.
 std::string FormatDouble(double value);
 
+// The name of dictionary field `index`; empty when there is none.
+std::string FieldName(const VelXML_940::VelVarList& dictionary, int index);
+// The names of `fields` joined by '+'.
+std::string JoinedNames(const VelXML_940::VelVarList& dictionary, const std::vector<int>& fields);
+
+// Hands `child` over to `parent`, which owns it from here on, and returns what the parent's
+// AddChild returns. The host's XML element takes its children as plain pointers (and deletes
+// one it cannot keep), so this is where an element leaves the component's unique_ptr.
+int Append(VelXML_940::XMLElement& parent, std::unique_ptr<VelXML_940::XMLElement> child);
+
 // A new "SimpleTable" or "ComplexTable" element (by `kind`) with its "name" attribute.
-VelXML_940::XMLElement* CreateTable(const std::string& kind, const std::string& name);
+std::unique_ptr<VelXML_940::XMLElement> CreateTable(const std::string& kind,
+                                                    const std::string& name);
 
 // Appends an empty "RowNames" and a "ColumnNames" holding `names` (already joined by ';').
 void AddColumnNames(VelXML_940::XMLElement* table, std::string names);

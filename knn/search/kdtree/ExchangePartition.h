@@ -8,6 +8,8 @@
 
 namespace KNN_800 {
 
+namespace kdtree {
+
 namespace exchange_detail {
 
 // The outcomes of `passes` at positions first ... last - 1 (at most 64) as bits from bit 0;
@@ -36,8 +38,9 @@ uint64_t OutcomeWord(int first, int last, Passes& passes, int& passed) {
 // many of each); the pairs are read off the bits. Each position is tested once, and the scratch
 // takes one bit per position.
 template <class Passes, class Exchange>
-int ExchangePartition(int start, int end, Passes passes, Exchange exchange,
-                      std::vector<uint64_t>& scratch) {
+[[gnu::always_inline]] inline int ExchangePartition(int start, int end, Passes passes,
+                                                    Exchange exchange,
+                                                    std::vector<uint64_t>& scratch) {
     const int count = end - start;
     if (count <= 0) {
         return 0;
@@ -96,5 +99,7 @@ int ExchangePartition(int start, int end, Passes passes, Exchange exchange,
         passing &= ~(uint64_t{1} << bit);
     }
 }
+
+}  // namespace kdtree
 
 }  // namespace KNN_800

@@ -1,4 +1,6 @@
-#include "knn/search/LargeBuffer.h"
+// Huge-page blocks for the kd-tree's large arrays, and the process-wide cache of blocks given
+// back (see LargeBuffer.h).
+#include "knn/search/kdtree/LargeBuffer.h"
 
 #include <cstdint>
 #include <iterator>
@@ -13,7 +15,7 @@
 
 namespace KNN_800 {
 
-namespace kdtree_memory {
+namespace kdtree {
 
 namespace {
 
@@ -152,6 +154,6 @@ void ReleaseKept() {
     }
 }
 
-}  // namespace kdtree_memory
+}  // namespace kdtree
 
 }  // namespace KNN_800

@@ -1,7 +1,14 @@
 // The neighbour searcher: a kd-tree with one case per leaf over the selected features of the
 // prepared data, optionally leaving one fold out and weighting the features. Continuous columns
 // are split by the sliding-midpoint rule, categorical ones by one category against the rest.
-// The search is exact branch and bound; see KNNKdTree.cpp for the layout and its invariants.
+// The search is exact branch and bound, with the tie rule of IKNNNearestNeighbor.h.
+//
+// The tree's files, each with one job: Layout.h (the arrays below, their invariants, the node
+// and block records), Build.cpp (cases, values and bounds of a build), Splits.cpp (the cells
+// and their splits), ExchangePartition.h (the partition pass), SearchKernel.h (the
+// branch-and-bound walks), NeighborFill.h (the list as a walk fills it), Search.cpp (choosing
+// a walk per search, overflow), Views.cpp (node views and displays) and LargeBuffer.h (the
+// memory of the large arrays and its reuse).
 #pragma once
 
 #include <cstddef>
@@ -15,10 +22,17 @@
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/search/IKNNNearestNeighbor.h"
 #include "knn/search/KNNDistance.h"
-#include "knn/search/LargeBuffer.h"
 #include "knn/search/NeighborList.h"
+#include "knn/search/kdtree/LargeBuffer.h"
+#include "knn/search/kdtree/Layout.h"
 
 namespace KNN_800 {
+
+namespace kdtree {
+enum class Walk;
+template <class Metric, Walk W, class Form>
+class SearchKernel;
+}  // namespace kdtree
 
 class KNNKdTree : public IKNNNearestNeighbor {
 public:
@@ -66,6 +80,8 @@ public:
         return static_cast<int>(nodes.size());
     }
     NodeView Node(int position);  // the root is at position 0
+    // The prepared rows the tree is built over, a fold left out included.
+    const std::vector<double*>& Rows() const { return *rows; }
     int CaseCount() const { return caseCount; }
     int BucketSize() const { return bucketSize; }
     int VariableCount() const { return variableCount; }
@@ -80,96 +96,77 @@ public:
     long UndecidedSearches() const { return undecidedSearches; }
 
 private:
-    // One node of the flattened tree, in depth-first order (a split's low child follows it).
-    struct FlatNode {
-        double cut;        // split: cut value in data units
-        double highBound;  // split: the cell's bounds on the split column, data units
-        double lowBound;
-        int32_t ref;   // split: position of the high child; leaf: first slot in caseIndex
-        int32_t info;  // split: feature position | kCategoricalSplit; leaf: ~case count
-    };
-    static constexpr int32_t kCategoricalSplit = 0x40000000;
-    static constexpr int32_t kFeatureMask = kCategoricalSplit - 1;
-    static constexpr int kMaxBlockCases = 16;  // largest block of the search image
-    // In the search image, ~info of a block carries this flag.
-    static constexpr int32_t kBlockLeaf = 0x40000000;
+    // The search kernels read the tree's arrays directly.
+    template <class Metric, kdtree::Walk W, class Form>
+    friend class kdtree::SearchKernel;
 
-    // First slot of every node of the search image.
-    struct NodeHead {
-        int32_t info;  // as FlatNode::info; a block has ~(cases | kBlockLeaf)
-        int32_t ref;   // split: image position of the high child; leaf: first caseIndex slot
-    };
-    // A split inside a block (its cut is stored in the slot before).
-    struct BlockSplit {
-        int32_t info;       // as FlatNode::info
-        uint8_t lowCases;   // cases under the low child
-        uint8_t lowSplits;  // splits under the low child; the high child's follow them
-        bool lowIsSplit;
-        bool highIsSplit;
-    };
-
-    struct PendingNode {
-        int32_t node;
-        double bound;
-    };
-
+    // Build (Build.cpp).
     bool ReadFeatures(const std::vector<int>& features);
+    void SetFeatureTables(const std::vector<double>* featureWeights);
+    void SelectCases(int foldValue);
+    void CopyValuesAndRootCell();
+    bool ValuesRuleOutOverflow() const;
+    bool EnsureNodes();
+
+    // Cells and splits (Splits.cpp). The inline ones are defined there and inlined into the
+    // build's recursion, which runs once per node: as calls they measured slower.
     int BuildNode(int start, int count, int depth, bool inBlock);
     int BuildCell(int start, int count, int depth, bool inBlock);
-    bool EnsureNodes();
+    inline int AddLeaf(int start, int count, bool inBlock);
+    inline int AddSplit(const kdtree::FlatNode& split, int start, int count, int lowCount,
+                        int depth, bool inBlock, int cutSlot, double scaledCut);
+    inline int SplitContinuous(int start, int count, int depth, bool inBlock, double limit);
+    int SplitCategorical(int start, int count, int depth, bool inBlock, double limit);
+    inline bool IsCandidate(size_t feature, double limit) const;
     bool CellIsFlat() const;
     void CategoricalBounds(int start, int count);
     void SwapSlots(int a, int b);
     void SortEqualGroup(int start, int count);
+
+    // Search (Search.cpp).
+    template <class Metric, bool AllContinuous>
+    bool RunSearch(const double* query, bool includeSelf);
+    template <class Metric, bool Checked>
+    bool RootBound(double& bound) const;
     bool QueryIsSafe(bool& inside) const;
+    double RoundingTolerance(bool forQuery) const;
     // The column of a continuous feature whose weighted contribution to the distance between
     // `query` and a built case, or between two built cases, cannot be represented; when only
     // the sum of the contributions cannot, the column of the largest; else -1.
     int ColumnTooLargeForDistance(const double* query) const;
-    double RoundingTolerance(bool forQuery) const;
-    template <class Metric, int Features>
-    int FixedKernel(const double* query, bool includeSelf, double tolerance);
-    template <class Metric, bool AllContinuous>
-    int RunSearch(const double* query, bool includeSelf);
-    template <class Metric, bool Checked, bool AllContinuous, bool Blocks, int FixedFeatures,
-              bool UnitWeights = false>
-    int SearchKernel(const double* query, bool includeSelf, double tolerance);
-    template <class Metric, bool Checked>
-    bool RootBound(double& bound) const;
 
+    // Views and displays (Views.cpp).
     void ShowPoints() const;
     void ShowBoundsAndDescription() const;
     void ShowNode(int position, uint32_t number, int depth) const;
     void DumpNode(int position) const;
-    std::vector<int> LeafCases(const FlatNode& node) const;
+    std::vector<int> LeafCases(const kdtree::FlatNode& node) const;
 
     // Where the data come from.
     KNNDataPreparation* preparation = nullptr;
     const std::vector<double*>* rows = nullptr;
 
-    // The built structure.
+    // The built structure (see Layout.h).
     std::vector<FeatureEntry> entries;
     std::vector<std::pair<int, int>> categoricalColumns;  // (column, category count)
     int caseCount = 0;
     int bucketSize = 1;
     int variableCount = 0;
-    kdtree_memory::LargeBuffer<int>
-        caseIndex;  // row indices, reordered by the build into leaf order
-    kdtree_memory::LargeBuffer<FlatNode> nodes;
+    kdtree::LargeBuffer<int> caseIndex;  // row indices, reordered by the build into leaf order
+    kdtree::LargeBuffer<kdtree::FlatNode> nodes;
     bool built = false;              // a build succeeded since the last Clear
     bool nodesBuilt = false;         // `nodes` holds the whole tree
     bool keepNodes = false;          // the next build keeps `nodes`
     std::vector<int> builtFeatures;  // the last build's arguments, to repeat it
     int builtFold = -1;
-    // The tree as the block search reads it (see BuildNode).
-    kdtree_memory::LargeBuffer<double> image;
+    // The tree as the block search reads it.
+    kdtree::LargeBuffer<double> image;
     std::vector<std::pair<double, double>> bounds;  // per column (high, low)
     VelCommon_940::VelStatus status;
     bool euclidean = true;
     std::vector<double> weights;  // per column
-    std::unique_ptr<NeighborList> list;
+    NeighborList list;
     std::unique_ptr<KNNDistance> metric;
-    int currentK = 0;
     int foldColumn = -1;
     int caseIdColumn = -1;
     double unbounded = 0.0;  // admission threshold of a list that is not full
@@ -190,7 +187,7 @@ private:
 
     // Feature values of the built cases, one row of entries.size() values per case, in the
     // order of caseIndex.
-    kdtree_memory::LargeBuffer<double> points;
+    kdtree::LargeBuffer<double> points;
 
     // Build scratch, kept across builds.
     std::vector<double> cellHigh;  // per feature slot, scaled units
@@ -203,7 +200,7 @@ private:
 
     // Search scratch.
     std::vector<double> queryFeatures;
-    std::vector<PendingNode> pending;
+    std::vector<kdtree::PendingNode> pending;
     std::vector<Neighbor> snapshot;  // the list before a block, while the block may be redone
     long undecidedSearches = 0;
 };

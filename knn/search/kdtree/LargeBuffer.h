@@ -1,4 +1,5 @@
-// Storage for the kd-tree's large per-case buffers.
+// The memory of the kd-tree's large per-case arrays: blocks backed by huge pages, and the
+// process-wide cache that keeps blocks given back for the next tree of the same size.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,7 @@
 
 namespace KNN_800 {
 
-namespace kdtree_memory {
+namespace kdtree {
 
 // Storage for the tree's large per-case buffers. A request of at least kLargeBytes is rounded up
 // to whole 2 MB pages and the kernel is asked to back it with huge pages, so that the first build
@@ -65,6 +66,6 @@ struct LargeBufferAllocator {
 template <class T>
 using LargeBuffer = std::vector<T, LargeBufferAllocator<T>>;
 
-}  // namespace kdtree_memory
+}  // namespace kdtree
 
 }  // namespace KNN_800

@@ -1,0 +1,105 @@
+#include "knn/tables/KNNCellFormat.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "VelMV.h"
+#include "knn/data/KNNContVariable.h"
+#include "knn/tables/KNNTableFormat.h"
+
+namespace KNN_800 {
+
+using VelCommon_940::VelMV;
+
+namespace {
+
+// The category number of a stored value (truncated toward zero), or -1 when the value is
+// not a number in the int range.
+int CategoryNumber(double value) {
+    if (!(value > static_cast<double>(INT_MIN) - 1.0 &&
+          value < static_cast<double>(INT_MAX) + 1.0)) {
+        return -1;
+    }
+    return static_cast<int>(value);
+}
+
+// ';' separates cells and '\' escapes: both get a backslash in front.
+std::string EscapeCell(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        if (c == ';' || c == '\\') {
+            escaped += '\\';
+        }
+        escaped += c;
+    }
+    return escaped;
+}
+
+}  // namespace
+
+KNNCellFormat::KNNCellFormat(const KNNDataPreparation& preparation)
+    : dictionary(preparation.Dictionary()) {
+    // A continuous field is stored rescaled when its prepared variable rescales and the field
+    // was in use while the records were read; unused fields keep their raw values.
+    const auto& variables = preparation.Variables();
+    const std::vector<int>& used = preparation.Settings().UsedVariables;
+    rescaledColumns.assign(variables.size(), false);
+    for (size_t f = 0; f < variables.size(); ++f) {
+        const auto* continuous = dynamic_cast<const KNNContVariable*>(variables[f].get());
+        rescaledColumns[f] = continuous != nullptr && continuous->IsRescaled() &&
+                             std::find(used.begin(), used.end(), static_cast<int>(f)) != used.end();
+    }
+}
+
+std::string KNNCellFormat::Text(double value, int field) const {
+    const VelXML_940::IVelVariable* variable = dictionary.GetVarAt(field);
+    if (variable == nullptr) {
+        return std::string();
+    }
+    const VelXML_940::VelValueTable* values = variable->GetValueTable();
+    switch (variable->GetKind()) {
+        case VelXML_940::kContinuous: {
+            const bool rescaled =
+                static_cast<size_t>(field) < rescaledColumns.size() && rescaledColumns[field];
+            const auto* continuous = dynamic_cast<const VelXML_940::VelContVar*>(variable);
+            // A rescaled value is never missing (cases missing a used field were dropped),
+            // and it must not be compared with missing values declared in raw units.
+            if (rescaled && continuous != nullptr && !VelMV::IsMissing(value)) {
+                const double min = continuous->GetMin();
+                const double max = continuous->GetMax();
+                return FormatDouble((max - min) * (value + 1.0) * 0.5 + min);
+            }
+            if (VelMV::IsMissing(value) || (values != nullptr && values->IsMissingValue(value))) {
+                return FormatDouble(VelMV::Missing());
+            }
+            return FormatDouble(value);
+        }
+        case VelXML_940::kNumericCategorical:
+            // Not a category (a missing value): the host's missing value.
+            return FormatDouble(values != nullptr ? values->GetNumericValue(CategoryNumber(value))
+                                                  : VelMV::Missing());
+        case VelXML_940::kStringCategorical: {
+            std::string text;
+            if (value == -1.0 || values == nullptr || values->IsMissingText(FormatDouble(value)) ||
+                !values->GetValueText(text, CategoryNumber(value))) {
+                return "-1";
+            }
+            return EscapeCell(text);
+        }
+        default:
+            return std::string();
+    }
+}
+
+std::vector<std::string> KNNCellFormat::CategoryTexts(int field) const {
+    std::vector<std::string> texts;
+    const VelXML_940::IVelVariable* variable = dictionary.GetVarAt(field);
+    const int count = variable != nullptr ? variable->GetCategoryCount() : 0;
+    for (int k = 0; k < count; ++k) {
+        texts.push_back(Text(static_cast<double>(k), field));
+    }
+    return texts;
+}
+
+}  // namespace KNN_800
