@@ -332,3 +332,49 @@ TEST(PmmlDocument, FailedExportsWriteNothingAndLeaveNoFiles) {
         EXPECT_TRUE(dir.Files().empty());
     }
 }
+
+TEST(PmmlDocument, CompactDocumentIsTheFullOneWithoutItsCaseTables) {
+    ScratchDir dir;
+    // Two targets, one categorical: K chosen by folds, one search serving both; and forward
+    // selection with weights, one scoring pass per target.
+    SettingsDocument folds = AutoK("cls", 2, 5);
+    folds.Target("y").Param("TempFileDir", "string", dir.Prefix());
+    SettingsDocument selected = FeatureSelection("cls");
+    selected.Target("y")
+        .Param("NSpecifiedFeatures", "int", "2")
+        .Param("IsFeatureWeight", "bool", "true")
+        .Param("TempFileDir", "string", dir.Prefix());
+    const std::regex caseTable(
+        "\n *<SimpleTable\\s+name=\"(originalData|neighborsDistances|predictionProbability)\">"
+        "[\\s\\S]*?</SimpleTable>");
+    for (const SettingsDocument* d : {&folds, &selected}) {
+        std::mt19937 random(5);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        VectorRecordSource source;
+        for (int i = 0; i < 60; ++i) {
+            const double x1 = 10.0 * unit(random);
+            // id, x1, x2, x3, c, y, cls, focal, fold, label
+            source.Add({i + 1.0, x1, 10.0 * unit(random) - 5.0, unit(random), i % 3 + 0.0,
+                        10.0 * x1 + 5.0 * unit(random), x1 > 5.0 ? 1.0 : 0.0, 1, i % 3 + 0.0, 0});
+        }
+        ExportedModel e;
+        ASSERT_TRUE(e.Build(*d, source));
+        ASSERT_TRUE(e.Export().IsOK()) << e.status.GetMessage();
+        const std::string full = e.document;
+        ExportOptions compact;
+        compact.caseTables = false;
+        ASSERT_TRUE(e.Export(&compact).IsOK()) << e.status.GetMessage();  // and schema-valid
+
+        EXPECT_EQ(e.document, std::regex_replace(full, caseTable, ""));
+        // Four case tables (original data, two neighbour tables, one probability table) gone;
+        // the model-quality tables, made from the same scoring pass, stay.
+        size_t removed = 0;
+        for (auto it = std::sregex_iterator(full.begin(), full.end(), caseTable);
+             it != std::sregex_iterator(); ++it) {
+            ++removed;
+        }
+        EXPECT_EQ(removed, 4u);
+        EXPECT_NE(e.document.find("<ComplexTable name=\"modelQuality\""), std::string::npos);
+        EXPECT_EQ(dir.Files().size(), 0u);
+    }
+}

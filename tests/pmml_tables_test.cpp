@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <random>
 
 #include "PmmlTestSupport.h"
@@ -276,4 +279,48 @@ TEST(PmmlTables, KSelectionHistory) {
                               "        <Parameter name=\"MaxK\" type=\"integer\" value=\"5\"/>\n"
                               "        <Parameter name=\"VFoldValue\""),
               std::string::npos);
+}
+
+TEST(TableFormat, DoublesAreTheTextOfPrintfWithFifteenDigits) {
+    const auto printf15 = [](double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.15g", value);
+        return std::string(text);
+    };
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  0.1 + 0.2,
+                                  1e15,
+                                  999999999999999.5,
+                                  123456789012345678.0,
+                                  1e-5,
+                                  0.0001,
+                                  9.99999999999999e-5,
+                                  std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::min(),
+                                  std::numeric_limits<double>::denorm_min(),
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::quiet_NaN(),
+                                  -std::numeric_limits<double>::quiet_NaN(),
+                                  VelCommon_940::VelMV::Missing()};
+    // Every exponent and sign, with random mantissas, and round numbers near the switch
+    // between fixed and exponent notation.
+    std::mt19937_64 random(3);
+    for (int i = 0; i < 200000; ++i) {
+        const uint64_t bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        values.push_back(value);
+    }
+    for (int e = -20; e <= 20; ++e) {
+        values.push_back(std::pow(10.0, e));
+        values.push_back(std::nextafter(std::pow(10.0, e), 0.0));
+    }
+    std::string appended = "x";
+    for (const double value : values) {
+        ASSERT_EQ(KNN_800::FormatDouble(value), printf15(value)) << std::hexfloat << value;
+    }
+    KNN_800::AppendDouble(appended, 2.5);
+    EXPECT_EQ(appended, "x2.5");
 }

@@ -50,6 +50,11 @@ struct ExportOptions {
     std::string applicationName;
     std::string applicationVersion;
     std::string copyright;
+    // False leaves the per-case tables out of the model document: the training cases
+    // ("originalData"), every case's neighbours and distances, and the prediction
+    // probabilities. Everything else, the model-quality tables included, is as in the full
+    // document: the training cases are still scored for them, but no row is written.
+    bool caseTables = true;
 };
 
 }  // namespace VelCommon_940

@@ -1,6 +1,7 @@
 #include "VelVarList.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "VelMV.h"
@@ -191,9 +192,17 @@ int VelVarList::Add(IVelVariable* variable) {
     if (variable == nullptr) {
         return -1;
     }
+    // The list owns the variable from here on, also when adding it fails.
+    std::unique_ptr<IVelVariable> owned(variable);
     vars_.push_back(variable);
     const int index = Size() - 1;
-    indexByName_.emplace(variable->Name(), index);  // a later namesake keeps the first's index
+    try {
+        indexByName_.emplace(variable->Name(), index);  // a later namesake keeps the first's index
+    } catch (...) {
+        vars_.pop_back();
+        throw;
+    }
+    owned.release();
     return index;
 }
 

@@ -135,7 +135,8 @@ public:
     // The index of the first field named `name`, or -1; constant time. A variable's name must
     // not change (by assignment) while it is in the list.
     int FindVariable(const std::string& name) const;
-    // Takes ownership; returns the new variable's index.
+    // Takes ownership, also when adding fails (it is then deleted); returns the new variable's
+    // index.
     int Add(IVelVariable* variable);
     void Clear();
 

@@ -21,6 +21,7 @@
 #include <initializer_list>
 #include <istream>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <unordered_map>
@@ -200,6 +201,11 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Frees what libxml2 allocated for the caller.
+struct XmlFree {
+    void operator()(xmlChar* text) const { xmlFree(text); }
+};
+
 std::string ToString(const xmlChar* text) {
     return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
 }
@@ -375,9 +381,9 @@ private:
                 Fail(kParserStructure, Line(node),
                      "unknown attribute '" + name + "' on <" + ElementName(node) + ">");
             }
-            xmlChar* value = xmlNodeListGetString(doc_, attr->children, 1);
-            attrs.emplace_back(std::move(name), ToString(value));
-            xmlFree(value);
+            const std::unique_ptr<xmlChar, XmlFree> value(
+                xmlNodeListGetString(doc_, attr->children, 1));
+            attrs.emplace_back(std::move(name), ToString(value.get()));
         }
         return attrs;
     }

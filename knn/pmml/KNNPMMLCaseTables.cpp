@@ -16,8 +16,10 @@ namespace KNN_800 {
 using VelCommon_940::VelStatus;
 using VelXML_940::XMLElement;
 
-KNNPMMLWriter::Element KNNPMMLWriter::CreateCaseTable(const std::string& name) {
-    Element table = CreateArchive("SimpleTable", "the table " + name);
+std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> KNNPMMLWriter::CreateCaseTable(
+    const std::string& name) {
+    std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> table =
+        CreateArchive("SimpleTable", "the table " + name);
     if (table != nullptr) {
         table->AddAttribute("name", name);
     }
@@ -25,7 +27,7 @@ KNNPMMLWriter::Element KNNPMMLWriter::CreateCaseTable(const std::string& name) {
 }
 
 KNNPMMLWriter::Element KNNPMMLWriter::WriteOriginalData() {
-    Element table = CreateCaseTable("originalData");
+    std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> table = CreateCaseTable("originalData");
     if (table == nullptr) {
         return nullptr;
     }
@@ -46,9 +48,9 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteOriginalData() {
         text = std::to_string(++caseNumber);
         for (int f = 0; f < fields; ++f) {
             text += ';';
-            text += cells.Text(row[f], f);
+            cells.AppendText(text, row[f], f);
         }
-        AddRow(table.get(), text);
+        table->AddRow(text);
     }
     CheckArchiveStream(table.get());
     return table;
@@ -83,7 +85,7 @@ bool KNNPMMLWriter::FillCaseTables() {
         summaries.push_back(single->Summary());
     }
     prediction = std::make_unique<KNNPMMLPrediction>(summaries, &context.probe, &preparation.Rows(),
-                                                     settings.TotalVarNum);
+                                                     settings.TotalVarNum, caseTables);
 
     if (jointScoring) {
         // All models share the first model's tree: one search with the largest K serves
@@ -116,16 +118,20 @@ bool KNNPMMLWriter::CreatePassTables(size_t first, size_t end) {
     pass = CaseTablePass();
     for (size_t i = first; i < end; ++i) {
         const KNNSingleResponseModel& single = *models[i];
-        Element neighbours = CreateCaseTable("neighborsDistances");
-        if (neighbours == nullptr) {
-            return false;
+        // Without case tables the pass still scores every case, for the model-quality tables.
+        std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> neighbours;
+        if (caseTables) {
+            neighbours = CreateCaseTable("neighborsDistances");
+            if (neighbours == nullptr) {
+                return false;
+            }
         }
         pass.neighbourTables.push_back(neighbours.get());
         neighbourTables.push_back(std::move(neighbours));
 
         const bool continuous = responseCount == 0 || single.IsContinuous();
-        Element probabilities;
-        if (!continuous) {
+        std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> probabilities;
+        if (caseTables && !continuous) {
             probabilities = CreateCaseTable("predictionProbability");
             if (probabilities == nullptr) {
                 return false;

@@ -19,8 +19,10 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteModels() {
     Append(*extension, std::move(owned));
 
     StartStage();
-    if (Element original = WriteOriginalData()) {
-        Append(container, std::move(original));
+    if (caseTables) {
+        if (Element original = WriteOriginalData()) {
+            Append(container, std::move(original));
+        }
     }
     ReportStage("writeOrigToDisk");
     if (status.IsError()) {

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "knn/pmml/KNNXMLArchiveElement.h"
 #include "knn/predict/KNNPredictionSummary.h"
 #include "knn/tables/KNNTableFormat.h"
 
@@ -14,26 +15,24 @@ using VelXML_940::XMLElement;
 
 KNNPMMLPrediction::KNNPMMLPrediction(std::vector<KNNPredictionSummary*> summaries,
                                      InterruptionProbe* interrupt, const std::vector<double*>* rows,
-                                     int variableCount)
-    : KNNPredictionFactory(std::move(summaries), interrupt, true),
+                                     int variableCount, bool writeRows)
+    : KNNPredictionFactory(std::move(summaries), interrupt, writeRows),
       rows(rows),
       variableCount(variableCount) {}
 
-void KNNPMMLPrediction::Initialise(bool withoutPredictions,
-                                   const std::vector<std::string>& /*responseNames*/,
-                                   const std::vector<int>& kList, int idColumn,
-                                   const std::string& caseIdName,
-                                   const std::vector<bool>& continuousList,
-                                   const std::vector<std::vector<std::string>>& categoryTexts,
-                                   std::vector<XMLElement*>* neighbourList,
-                                   std::vector<XMLElement*>* probabilityList) {
+void KNNPMMLPrediction::Initialise(
+    bool withoutPredictions, const std::vector<std::string>& /*responseNames*/,
+    const std::vector<int>& kList, int idColumn, const std::string& caseIdName,
+    const std::vector<bool>& continuousList,
+    const std::vector<std::vector<std::string>>& categoryTexts,
+    std::vector<KNNPMML_800::KNNXMLArchiveElement*>* neighbourList,
+    std::vector<KNNPMML_800::KNNXMLArchiveElement*>* probabilityList) {
     noPredictions = withoutPredictions;
     kPerTarget = kList;
     caseIdColumn = idColumn;
     continuousTarget = continuousList;
     neighbourTables = neighbourList;
     probabilityTables = probabilityList;
-    rowNumber = 1;
     predictions.clear();
 
     const size_t targets = neighbourTables != nullptr ? neighbourTables->size() : 0;
@@ -55,6 +54,9 @@ void KNNPMMLPrediction::Initialise(bool withoutPredictions,
             }
         }
         AddColumnNames((*neighbourTables)[t], std::move(header));
+        if ((*neighbourTables)[t] != nullptr) {
+            (*neighbourTables)[t]->NumberRows(rows->size());
+        }
 
         if (noPredictions || continuousTarget[t] || t >= categoryTexts.size()) {
             continue;
@@ -66,6 +68,9 @@ void KNNPMMLPrediction::Initialise(bool withoutPredictions,
                 probabilities += ";probability-" + category;
             }
             AddColumnNames((*probabilityTables)[t], std::move(probabilities));
+            if ((*probabilityTables)[t] != nullptr) {
+                (*probabilityTables)[t]->NumberRows(rows->size());
+            }
         }
     }
 }
@@ -99,17 +104,20 @@ void KNNPMMLPrediction::AppendCaseId(std::string& out, const double* row) const 
     if (value > static_cast<double>(INT_MIN) - 1.0 && value < static_cast<double>(INT_MAX) + 1.0) {
         out += std::to_string(static_cast<int>(value));
     } else {
-        out += FormatDouble(std::trunc(value));
+        AppendDouble(out, std::trunc(value));
     }
 }
 
-void KNNPMMLPrediction::WriteCase(const NeighborList& list, const double* row) {
+void KNNPMMLPrediction::WriteCase(const NeighborList& list, const double* row, size_t number) {
     const size_t targets = neighbourTables != nullptr ? neighbourTables->size() : 0;
     for (size_t t = 0; t < targets; ++t) {
+        if ((*neighbourTables)[t] == nullptr) {
+            continue;  // a document without case tables: the case is scored, not written
+        }
         const int K = kPerTarget[t];
         // A list shorter than K leaves the missing neighbours' cells empty.
         const int found = std::min(K, list.count);
-        text = std::to_string(rowNumber);
+        text = std::to_string(number + 1);
         text += ';';
         AppendCaseId(text, row);
         for (int j = 0; j < K; ++j) {
@@ -121,7 +129,7 @@ void KNNPMMLPrediction::WriteCase(const NeighborList& list, const double* row) {
         for (int j = 0; j < K; ++j) {
             text += ';';
             if (j < found) {
-                text += FormatDouble(list.entries[static_cast<size_t>(j)].distance);
+                AppendDouble(text, list.entries[static_cast<size_t>(j)].distance);
             }
         }
         const std::vector<double>* prediction = t < predictions.size() ? &predictions[t] : nullptr;
@@ -133,26 +141,25 @@ void KNNPMMLPrediction::WriteCase(const NeighborList& list, const double* row) {
                 text += ';';
                 const size_t at = first + static_cast<size_t>(j);
                 if (prediction != nullptr && at < prediction->size()) {
-                    text += FormatDouble((*prediction)[at]);
+                    AppendDouble(text, (*prediction)[at]);
                 }
             }
         }
-        AddRow((*neighbourTables)[t], text);
+        (*neighbourTables)[t]->AddRowAt(number, text);
 
         if (noPredictions || continuousTarget[t] || probabilityTables == nullptr ||
             t >= probabilityTables->size() || (*probabilityTables)[t] == nullptr) {
             continue;
         }
-        text = std::to_string(rowNumber);
+        text = std::to_string(number + 1);
         for (int c = 0; c < categoryCounts[t]; ++c) {
             text += ';';
             if (prediction != nullptr && static_cast<size_t>(c) < prediction->size()) {
-                text += FormatDouble((*prediction)[static_cast<size_t>(c)]);
+                AppendDouble(text, (*prediction)[static_cast<size_t>(c)]);
             }
         }
-        AddRow((*probabilityTables)[t], text);
+        (*probabilityTables)[t]->AddRowAt(number, text);
     }
-    ++rowNumber;
 }
 
 void KNNPMMLPrediction::ComputeCriteria() {

@@ -11,33 +11,41 @@
 #include "XMLElement.h"
 #include "knn/predict/KNNPredictionFactory.h"
 
+namespace KNNPMML_800 {
+class KNNXMLArchiveElement;
+}
+
 namespace KNN_800 {
 
 class KNNPMMLPrediction : public KNNPredictionFactory {
 public:
     // `rows`: the prepared training rows (not owned); `variableCount`: the number of
-    // dictionary fields.
+    // dictionary fields. Without `writeRows` the cases are scored for the criteria only, and
+    // may then be searched in any order (the errors come out the same to the bit).
     KNNPMMLPrediction(std::vector<KNNPredictionSummary*> summaries, InterruptionProbe* interrupt,
-                      const std::vector<double*>* rows, int variableCount);
+                      const std::vector<double*>* rows, int variableCount, bool writeRows);
 
     // The criteria collected by ComputeCriteria, one per present summary of every pass.
     std::vector<double> GetCriteria() override { return criteria; }
     void Prepare() override {}
+    bool WritesRowsInAnyOrder() const override { return true; }
     // Predicts every target for k = 1 ... its K and accumulates the error of the prediction
     // from its K nearest neighbours.
     VelCommon_940::VelStatus ProcessCase(NeighborList& list, const double* row) override;
-    void WriteCase(const NeighborList& list, const double* row) override;
+    // Writes row `number` of every target's tables; rows may come in any order.
+    void WriteCase(const NeighborList& list, const double* row, size_t number) override;
 
     // Prepares a scoring pass over the targets of the current summary list (in that order):
     // their K, the case-identifier column and name, which targets are continuous, the category
     // texts of each target, and their tables (not owned; a continuous target's probability
-    // table is null). Sets the tables' column names and restarts the row numbers at 1.
+    // table is null, and so are all of them when no rows are written). Sets the tables'
+    // column names and numbers their rows, one per training case.
     void Initialise(bool noPredictions, const std::vector<std::string>& responseNames,
                     const std::vector<int>& kPerTarget, int caseIdColumn,
                     const std::string& caseIdName, const std::vector<bool>& continuousTarget,
                     const std::vector<std::vector<std::string>>& categoryTexts,
-                    std::vector<VelXML_940::XMLElement*>* neighbourTables,
-                    std::vector<VelXML_940::XMLElement*>* probabilityTables);
+                    std::vector<KNNPMML_800::KNNXMLArchiveElement*>* neighbourTables,
+                    std::vector<KNNPMML_800::KNNXMLArchiveElement*>* probabilityTables);
     // Appends the criterion of every present summary of the pass just scored.
     void ComputeCriteria();
 
@@ -48,13 +56,12 @@ private:
     std::vector<double> criteria;
     int variableCount;
     std::vector<int> kPerTarget;
-    std::vector<VelXML_940::XMLElement*>* neighbourTables = nullptr;
-    std::vector<VelXML_940::XMLElement*>* probabilityTables = nullptr;
+    std::vector<KNNPMML_800::KNNXMLArchiveElement*>* neighbourTables = nullptr;
+    std::vector<KNNPMML_800::KNNXMLArchiveElement*>* probabilityTables = nullptr;
     std::vector<bool> continuousTarget;
     std::vector<int> categoryCounts;
     int caseIdColumn = -1;
     bool noPredictions = false;
-    int rowNumber = 1;
     std::vector<std::vector<double>> predictions;  // per target, the case being written
     std::string text;                              // row under construction
 };

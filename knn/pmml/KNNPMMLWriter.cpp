@@ -57,6 +57,7 @@ KNNPMMLWriter::~KNNPMMLWriter() = default;
 
 VelStatus KNNPMMLWriter::WriteDocument(std::ostream& out, const ExportOptions* options) {
     utf8 = options != nullptr && options->utf8;
+    caseTables = options == nullptr || options->caseTables;
 
     // The whole document; its disk-backed elements remove their files when it goes. Every
     // section is the document's from the moment AddChild takes it.

@@ -64,8 +64,8 @@ private:
         std::vector<int> kPerTarget;
         std::vector<bool> continuousTarget;
         std::vector<std::vector<std::string>> categoryTexts;
-        std::vector<VelXML_940::XMLElement*> neighbourTables;
-        std::vector<VelXML_940::XMLElement*> probabilityTables;  // null: continuous target
+        std::vector<KNNPMML_800::KNNXMLArchiveElement*> neighbourTables;
+        std::vector<KNNPMML_800::KNNXMLArchiveElement*> probabilityTables;  // null: continuous
     };
 
     // Document skeleton and progress (KNNPMMLWriter.cpp).
@@ -92,7 +92,7 @@ private:
     bool CreatePassTables(size_t first, size_t end);
     bool ScorePass(KNNSingleResponseModel& model, int K);
     void Attach(VelXML_940::XMLElement& element, Element& table);
-    Element CreateCaseTable(const std::string& name);
+    std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> CreateCaseTable(const std::string& name);
     // A disk-backed element for `what` (named in the failure message); null on failure.
     std::unique_ptr<KNNPMML_800::KNNXMLArchiveElement> CreateArchive(const std::string& element,
                                                                      const std::string& what);
@@ -108,6 +108,7 @@ private:
     RunContext& context;
     KNNCellFormat cells;
     bool utf8 = false;
+    bool caseTables = true;  // false: the training cases are scored, but no case table is made
     VelCommon_940::VelStatus status;
     bool jointScoring = true;
     uint64_t responseCount = 0;

@@ -86,6 +86,7 @@ bool KNNTempFile::Flush() {
             return false;
         }
         next += written < 0 ? 0 : written;
+        flushed += written < 0 ? 0 : static_cast<uint64_t>(written);
     }
     setp(buffer.data(), buffer.data() + buffer.size());
     return true;
@@ -102,6 +103,26 @@ bool KNNTempFile::Rewind() {
     reading = true;
     setp(nullptr, nullptr);
     setg(buffer.data(), buffer.data(), buffer.data());
+    return true;
+}
+
+bool KNNTempFile::ReadAt(uint64_t offset, size_t length, char* out) {
+    if (!reading || error != 0) {
+        return false;
+    }
+    while (length > 0) {
+        const ssize_t count = pread(fd, out, length, static_cast<off_t>(offset));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            error = count < 0 ? errno : EIO;  // a file shorter than what was written to it
+            return false;
+        }
+        out += count;
+        length -= static_cast<size_t>(count);
+        offset += static_cast<uint64_t>(count);
+    }
     return true;
 }
 

@@ -38,6 +38,11 @@ public:
     bool Rewind();
     // The cause (an errno value) of the first failed write, read or seek; 0 while none failed.
     int Error() const { return error; }
+    // The number of bytes written so far, buffered ones included.
+    uint64_t Size() const { return flushed + static_cast<uint64_t>(pptr() - pbase()); }
+    // Reads `length` bytes from `offset` into `out`, after Rewind; false when they cannot all
+    // be read (the cause is kept).
+    bool ReadAt(uint64_t offset, size_t length, char* out);
 
 protected:
     int overflow(int c) override;
@@ -50,6 +55,7 @@ private:
     int fd = -1;
     std::string path;
     int error = 0;
+    uint64_t flushed = 0;  // bytes written to the file
     bool reading = false;
     std::vector<char> buffer;
 };

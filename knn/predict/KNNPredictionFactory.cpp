@@ -69,10 +69,10 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& case
     const bool byFold = fold != kNoFold && foldColumn >= 0;
     const bool mayGiveUp =
         giveUpAt < std::numeric_limits<double>::infinity() && allPresent && summaries.size() == 1;
-    if (mayGiveUp && !byFold && !writeRows && ScoresRowsAlone() && &rows == &tree.Rows() &&
-        static_cast<size_t>(tree.CaseCount()) == rows.size()) {
+    if (allPresent && !byFold && (!writeRows || WritesRowsInAnyOrder()) && ScoresRowsAlone() &&
+        &rows == &tree.Rows() && static_cast<size_t>(tree.CaseCount()) == rows.size()) {
         bool settled = false;
-        const VelStatus result = ScoreInTreeOrder(tree, K, settled);
+        const VelStatus result = ScoreInTreeOrder(tree, K, mayGiveUp, settled);
         if (settled) {
             return result;
         }
@@ -102,7 +102,7 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& case
                 }
             }
             if (writeRows) {
-                WriteCase(list, row);
+                WriteCase(list, row, r);
             }
             if (mayGiveUp && r % 16 == 15 && CannotBeat(errors.front(), rows.size() - r - 1, 0.0)) {
                 abandoned = true;
@@ -115,16 +115,20 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& case
 
 // Scores every row of the tree (all of `rows`), searching them in the tree's case order: rows
 // that follow each other there are near each other, so their searches walk the same part of
-// the tree. Each row's contribution is kept and the contributions are added in row order at
-// the end, which gives the criterion of the row-order pass to the bit. `settled` is false when
-// a row found no neighbour or its error could not be computed; the caller then repeats the
-// pass in row order, which reports the status the row order gives.
-VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNKdTree& tree, int K, bool& settled) {
+// the tree and find its values in the cache. Each row's contributions to the summaries' errors
+// are kept and added in row order at the end, which gives the errors of the row-order pass to
+// the bit (a contribution does not depend on the errors before it, and the confusion counts
+// are whole numbers). `settled` is false when a row found no neighbour or its error could not
+// be computed; the caller then repeats the pass in row order, which reports the status the
+// row order gives. With `mayGiveUp` (one summary), the pass stops once its criterion can no
+// longer come out below the bound.
+VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNKdTree& tree, int K, bool mayGiveUp,
+                                                 bool& settled) {
     const std::vector<double*>& rows = tree.Rows();
-    KNNPredictionSummary& summary = *summaries.front();
     const std::span<const int> order = tree.CaseIndices();
     const size_t n = rows.size();
-    terms.resize(n);
+    const size_t width = summaries.size();
+    terms.resize(n * width);
     // The partial sum below adds the contributions in another order than the final one; each
     // of the two lies within (n - 1) * 2^-53 (relative) of its exact value, so giving up only
     // past this margin never drops a candidate the row-order sum would have kept.
@@ -139,22 +143,28 @@ VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNKdTree& tree, int K, bool& s
         const size_t r = static_cast<size_t>(order[p]);
         const double* row = rows[r];
         NeighborList& list = *tree.Search(row, K, false);
-        double term = 0.0;
-        if (list.count == 0 ||
-            !summary.AccumulateError(row, summary.Predict(row, list), &term).IsOK()) {
+        std::fill(errors.begin(), errors.end(), 0.0);
+        if (list.count == 0 || !ProcessCase(list, row).IsOK()) {
             settled = false;
             return status;
         }
-        terms[r] = term;
-        partial += term;
-        if (p % 16 == 15 && CannotBeat(partial, n - p - 1, margin)) {
-            abandoned = true;
-            return status;
+        std::copy(errors.begin(), errors.end(), terms.begin() + static_cast<ptrdiff_t>(r * width));
+        if (writeRows) {
+            WriteCase(list, row, r);
+        }
+        if (mayGiveUp) {
+            partial += errors.front();
+            if (p % 16 == 15 && CannotBeat(partial, n - p - 1, margin)) {
+                abandoned = true;
+                return status;
+            }
         }
     }
-    double& total = errors.front();
+    std::fill(errors.begin(), errors.end(), 0.0);
     for (size_t r = 0; r < n; ++r) {
-        total += terms[r];
+        for (size_t i = 0; i < width; ++i) {
+            errors[i] += terms[r * width + i];
+        }
     }
     return status;
 }

@@ -40,7 +40,9 @@ public:
     virtual void Prepare() {}
     virtual VelCommon_940::VelStatus ProcessCase(NeighborList& list, const double* row);
     virtual void Reset();
-    virtual void WriteCase(const NeighborList& /*list*/, const double* /*row*/) {}
+    // Writes what ProcessCase made of row number `number` (its index in the rows scored).
+    virtual void WriteCase(const NeighborList& /*list*/, const double* /*row*/, size_t /*number*/) {
+    }
 
     // Searches every case of `cases` among the other cases of `tree` with K neighbours, and
     // processes it. Stops with status 1 when interrupted, 200064 when a case found no
@@ -63,6 +65,9 @@ protected:
     // Whether ProcessCase only adds each row's own contribution to `errors` (so that rows may
     // be searched in any order as long as the contributions are added in row order).
     virtual bool ScoresRowsAlone() const { return true; }
+    // Whether WriteCase may be called for the rows in any order (it places each by its
+    // number), so that a pass that writes rows may search them in the tree's order too.
+    virtual bool WritesRowsInAnyOrder() const { return false; }
 
     std::vector<KNNPredictionSummary*> summaries;
     std::vector<double> errors;
@@ -72,10 +77,11 @@ protected:
     InterruptionProbe* interrupt;
 
 private:
-    VelCommon_940::VelStatus ScoreInTreeOrder(KNNKdTree& tree, int K, bool& settled);
+    VelCommon_940::VelStatus ScoreInTreeOrder(KNNKdTree& tree, int K, bool mayGiveUp,
+                                              bool& settled);
     bool CannotBeat(double total, size_t remainingRows, double margin) const;
 
-    std::vector<double> terms;  // per row, its contribution (tree-order scoring)
+    std::vector<double> terms;  // per row and summary, its contribution (tree-order scoring)
     double giveUpAt;
     bool abandoned = false;
 };

@@ -19,13 +19,29 @@ public:
 
     // The text of `value` as stored in the prepared rows for dictionary field `field`.
     std::string Text(double value, int field) const;
+    // The same text appended to `out`; a category's text is made once, when the cell format
+    // is, so that writing the rows of a table computes only the doubles.
+    void AppendText(std::string& out, double value, int field) const;
     // The texts of the categories 0, 1, ... of a categorical field.
     std::vector<std::string> CategoryTexts(int field) const;
 
 private:
+    // What the text of a field's values needs, per dictionary field.
+    struct Column {
+        int kind = VelXML_940::kContinuous;
+        bool exists = false;
+        bool rescaled = false;  // stored rescaled to -1 ... 1 in the prepared rows
+        double min = 0.0;       // the declared range, when rescaled
+        double max = 0.0;
+        const VelXML_940::VelValueTable* values = nullptr;
+        std::vector<std::string> categoryTexts;  // by category number (categorical fields)
+    };
+
+    // The text of a value that has no text made in advance.
+    std::string ComputeText(double value, int field) const;
+
     const VelXML_940::VelVarList& dictionary;
-    // Per dictionary field: stored rescaled to -1 ... 1 in the prepared rows.
-    std::vector<bool> rescaledColumns;
+    std::vector<Column> columns;
 };
 
 }  // namespace KNN_800

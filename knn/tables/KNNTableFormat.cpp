@@ -1,5 +1,6 @@
 #include "knn/tables/KNNTableFormat.h"
 
+#include <charconv>
 #include <memory>
 #include <utility>
 
@@ -8,8 +9,17 @@ namespace KNN_800 {
 using VelXML_940::XMLElement;
 using VelXML_940::XMLString;
 
+void AppendDouble(std::string& out, double value) {
+    char text[32];  // "%.15g" needs at most 24: sign, 15 digits, point, "e-308"
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+    out.append(text, end.ptr);
+}
+
 std::string FormatDouble(double value) {
-    return VelXML_940::ReplaceSep(value, "%.15g");
+    std::string text;
+    AppendDouble(text, value);
+    return text;
 }
 
 std::string FieldName(const VelXML_940::VelVarList& dictionary, int index) {

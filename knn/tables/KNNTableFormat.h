@@ -13,8 +13,12 @@
 
 namespace KNN_800 {
 
-// Every double of the document: "%.15g" with a point as the decimal separator.
+// Every double of the document: the text of "%.15g" in the C locale (a point as the decimal
+// separator, whatever the process's locale), made by std::to_chars, which is defined to give
+// exactly that text and neither allocates nor reads the locale.
 std::string FormatDouble(double value);
+// The same text appended to `out`.
+void AppendDouble(std::string& out, double value);
 
 // The name of dictionary field `index`; empty when there is none.
 std::string FieldName(const VelXML_940::VelVarList& dictionary, int index);
