@@ -124,6 +124,11 @@ Options:
   --predictions FILE   where to write the predictions as CSV; "-" for standard output
                        (the summary then goes to standard error)
   --pmml FILE          write the model document (PMML 4.3)
+  --compact            with --pmml: leave the per-case tables out of the document (the
+                       training records, each one's neighbours and distances, the
+                       prediction probabilities); K, features, weights and model quality
+                       stay. Much smaller and faster to write, but it holds no training
+                       data, so nothing can be scored from it later.
   --library PATH       the component library (default: ../lib/libknn800.so beside the
                        program's directory, then libknn800.so beside the program)
   -q, --quiet          no progress output
@@ -330,6 +335,10 @@ RunOptions ReadRunOptions(const OptionValues& values) {
     options.settings = Single("run", values, "settings");
     options.data = Single("run", values, "data");
     options.pmml = Single("run", values, "pmml");
+    options.compact = values.count("compact") > 0;
+    if (options.compact && options.pmml.empty()) {
+        UsageError("run", "--compact needs --pmml");
+    }
     options.score = Single("run", values, "score");
     options.predictions = Single("run", values, "predictions");
     options.library = Single("run", values, "library");
@@ -359,6 +368,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                                            {{"settings", true, true},
                                                             {"data", true, true},
                                                             {"pmml", true, false},
+                                                            {"compact", false, false},
                                                             {"score", true, false},
                                                             {"predictions", true, false},
                                                             {"library", true, false},

@@ -1,6 +1,8 @@
 // Turns a CSV file into records for the component: the header maps columns to dictionary
 // fields by name, each cell becomes a number (continuous field) or a category code
 // (categorical field), and cases that the component will drop are counted with their reason.
+// DataReader does it one record at a time, so that a file can be handed on as it is read;
+// LoadData keeps every record's values.
 #pragma once
 
 #include <compare>
@@ -8,10 +10,12 @@
 #include <map>
 #include <set>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "Csv.h"
+#include "IdentifierTexts.h"
 #include "Settings.h"
 
 namespace knncli {
@@ -24,18 +28,21 @@ struct DropReason {
     auto operator<=>(const DropReason&) const = default;
 };
 
+// What is known of a data file once it is read: how many records, why some are no valid
+// cases, and, only when LoadData kept them, the records' values.
 struct LoadedData {
     std::string file;
     int width = 0;               // values per record: the dictionary's size
-    std::vector<double> values;  // one record after another
-    std::vector<long> lines;     // line on which each record starts
+    long records = 0;            // records read
+    std::vector<double> values;  // LoadData: one record after another
+    std::vector<long> lines;     // LoadData: line on which each record starts
     long validCases = 0;         // records with a usable value in every used field
     std::map<DropReason, long> dropped;
     // Up to three distinct unknown category texts per field, to show in messages.
     std::map<int, std::vector<std::string>> unknownExamples;
     // Values of used continuous fields that lie outside the declared range, per field.
     std::map<int, long> outOfRange;
-    // (record, field) of every cell whose text is not a category of its field.
+    // Records to score: (record, field) of every cell whose text is not a category of its field.
     std::set<std::pair<long, int>> unknownCells;
     bool caseIdFromRecordNumber = false;  // the identifier column is absent
     bool focalSupplied = false;           // the focal column is absent
@@ -48,10 +55,9 @@ struct LoadedData {
     // training case with the same text (scoring, missing when there is none), and the outputs
     // show the texts.
     bool textIds = false;
-    std::vector<std::string> idTexts;                 // per record, with text identifiers
-    std::unordered_map<std::string, long> idRecords;  // training: text -> first record number
+    IdentifierTexts idTexts;  // per record; in training data the first record of a text is found
 
-    long Records() const { return static_cast<long>(lines.size()); }
+    long Records() const { return records; }
     bool HasColumn(int field) const {
         return field >= 0 && static_cast<size_t>(field) < columns.size() &&
                columns[static_cast<size_t>(field)] >= 0;
@@ -72,12 +78,61 @@ enum class DataRole {
     kScoring,
 };
 
-// Reads `path` ("-": standard input). Throws CsvError for anything in the file that does not
-// fit the settings (naming file, line and column), CliError when the file cannot be opened,
-// and CliError(kExitInterrupted) when `interrupted` returns true while reading. Records to
-// score take the identifiers' form (numbers or texts) from `training` when it is given.
+struct FieldSource;
+
+// What a cell gave its field.
+enum class Cell { kValue, kMissing, kUnknownCategory };
+
+// Reads a data file one record at a time. Throws CsvError for anything in the file that does
+// not fit the settings (naming file, line and column), CliError when the file cannot be
+// opened. Records to score take the identifiers' form (numbers or texts) from `training`
+// when it is given; it must outlive the reader.
+class DataReader {
+public:
+    // Opens `path` ("-": standard input), reads the header and maps the columns to the fields.
+    DataReader(const std::string& path, const AnalysisSettings& settings, DataRole role,
+               const LoadedData* training = nullptr);
+    ~DataReader();
+    DataReader(const DataReader&) = delete;
+    DataReader& operator=(const DataReader&) = delete;
+
+    // The values of the next record, one per dictionary field, valid until the next call;
+    // null at the end of the file.
+    const double* Next();
+    // Line on which the last record read starts.
+    long RecordLine() const { return reader_.RecordLine(); }
+    // Bytes of the file read so far.
+    uint64_t Consumed() const { return reader_.Consumed(); }
+    // What is known of the records read so far (no values).
+    const LoadedData& Facts() const { return data_; }
+    LoadedData TakeFacts() { return std::move(data_); }
+
+private:
+    Cell Identifier(std::string_view text, long record, double& value);
+
+    DataInput input_;
+    CsvReader reader_;
+    const AnalysisSettings& settings_;
+    DataRole role_;
+    const LoadedData* training_;
+    LoadedData data_;
+    size_t columns_ = 0;  // of the header
+    std::vector<FieldSource> sources_;
+    std::vector<int> used_;  // used fields, in dictionary order
+    bool idFormKnown_ = false;
+    std::vector<std::string_view> fields_;
+    std::vector<Cell> cells_;
+    std::vector<double> row_;
+};
+
+// Reads `path` ("-": standard input) and keeps every record's values and the line it starts
+// on. Throws as DataReader, and CliError(kExitInterrupted) when `interrupted` returns true
+// while reading.
 LoadedData LoadData(const std::string& path, const AnalysisSettings& settings, DataRole role,
                     const std::function<bool()>& interrupted, const LoadedData* training = nullptr);
+
+// The message of an interruption while `file` is read.
+std::string ReadingInterrupted(const std::string& file);
 
 // Reads only the header of `path` and checks that it has the columns `role` needs, so that a
 // mistake in a file read late in a run is found before the work starts. Throws as LoadData.

@@ -39,7 +39,7 @@ bool DecodeResult(const std::vector<double>& values, int categories, TargetResul
 
 PredictionWriter::PredictionWriter(std::ostream& out, const AnalysisSettings& settings,
                                    std::string idColumn, int digits,
-                                   const std::vector<std::string>* neighbourTexts)
+                                   const IdentifierTexts* neighbourTexts)
     : out_(out),
       settings_(settings),
       idColumn_(std::move(idColumn)),

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "IdentifierTexts.h"
 #include "Settings.h"
 
 namespace knncli {
@@ -44,7 +45,7 @@ struct ScoredRecord {
 class PredictionWriter {
 public:
     PredictionWriter(std::ostream& out, const AnalysisSettings& settings, std::string idColumn,
-                     int digits = 0, const std::vector<std::string>* neighbourTexts = nullptr);
+                     int digits = 0, const IdentifierTexts* neighbourTexts = nullptr);
 
     // Records that come before the first scored one wait for it: it tells how many neighbour
     // columns the header needs.
@@ -62,7 +63,7 @@ private:
     const AnalysisSettings& settings_;
     std::string idColumn_;
     int digits_;
-    const std::vector<std::string>* neighbourTexts_;
+    const IdentifierTexts* neighbourTexts_;
     std::vector<int> order_;
     size_t resultCount_;
     std::vector<size_t> neighbours_;  // per result; known once the header is written

@@ -120,6 +120,12 @@ void ConsoleProgress::SetExpectedCases(long cases) {
     expectedCases_ = cases;
 }
 
+void ConsoleProgress::InputRead(uint64_t done, uint64_t total) {
+    std::lock_guard lock(mutex_);
+    inputDone_ = done;
+    inputTotal_ = total;
+}
+
 void ConsoleProgress::PlanStages(std::vector<std::string> names) {
     if (quiet_) {
         return;
@@ -250,6 +256,10 @@ void ConsoleProgress::Draw() {
         text = runningLabel_ + ": " + std::to_string(casesSoFar_) + " valid so far";
         if (expectedCases_ > 0) {
             text = Bar(casesSoFar_, expectedCases_) + text;
+        } else if (inputTotal_ > 0) {
+            // Kilobytes keep the product in Bar within a long.
+            text = Bar(static_cast<long>(inputDone_ >> 10), static_cast<long>(inputTotal_ >> 10)) +
+                   text;
         }
     } else {
         text = runningLabel_;

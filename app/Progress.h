@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -39,6 +40,9 @@ public:
     // The number of valid cases the component will read (0 when unknown); it scales the bar
     // of the case-reading stage and is told when the reading ends.
     void SetExpectedCases(long cases);
+    // How many bytes of the file the component's cases come from have been read, of `total`
+    // (0 when unknown); without an expected number of cases they scale the bar.
+    void InputRead(uint64_t done, uint64_t total);
     // The stages the coming call of the component will pass (see BuildStagePlan); the first of
     // them runs from now on. Call it right before the call.
     void PlanStages(std::vector<std::string> names);
@@ -86,6 +90,8 @@ private:
 
     const Clock::time_point start_ = Clock::now();
     long expectedCases_ = 0;
+    uint64_t inputDone_ = 0;
+    uint64_t inputTotal_ = 0;
     long casesSoFar_ = -1;  // valid cases in the last report while reading; -1 before one
 
     std::vector<std::string> plan_;

@@ -18,6 +18,7 @@
 #include "Predictions.h"
 #include "Progress.h"
 #include "Settings.h"
+#include "TrainingSource.h"
 #include "VelMV.h"
 #include "knn/base/StatusCodes.h"
 
@@ -28,33 +29,6 @@ namespace {
 namespace Code = KNN_800::Code;
 using VelCommon_940::VelMV;
 using VelCommon_940::VelStatus;
-
-// Hands the records of a loaded CSV file to the component, as often as it asks, and tells the
-// progress line when the component has had the last one.
-class MemorySource : public VelCommon_940::RecordSource {
-public:
-    MemorySource(const LoadedData& data, ConsoleProgress& progress)
-        : data_(data), progress_(progress) {}
-    bool Reset() override {
-        next_ = 0;
-        return true;
-    }
-    const VelCommon_940::Record* Next() override {
-        if (next_ >= data_.Records()) {
-            progress_.CasesDelivered();
-            return nullptr;
-        }
-        const double* row = data_.Record(next_++);
-        record_.Values().assign(row, row + data_.width);
-        return &record_;
-    }
-
-private:
-    const LoadedData& data_;
-    ConsoleProgress& progress_;
-    long next_ = 0;
-    VelCommon_940::Record record_;
-};
 
 // What the model document told about the models, or why it told nothing.
 struct ModelFacts {
@@ -163,10 +137,12 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
 // the selection histories back from it. A document that cannot be written or read leaves the
 // reason in `problem`; only an interruption stops the run here.
 ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& document,
-                         const AnalysisSettings& settings, ConsoleProgress& progress) {
+                         bool caseTables, const AnalysisSettings& settings,
+                         ConsoleProgress& progress) {
     ModelFacts facts;
     VelCommon_940::ExportOptions exportOptions;
     exportOptions.utf8 = true;
+    exportOptions.caseTables = caseTables;
     exportOptions.applicationName = "knn";
     exportOptions.applicationVersion = "1.0";
     facts.exported = algorithm.Export(document.Stream(), &exportOptions);
@@ -350,8 +326,9 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     if (!options.predictions.empty()) {
         predictions = std::make_unique<OutputFile>(options.predictions);
     }
-    // A file to score that lacks a feature's column is found before the build.
-    if (!options.score.empty()) {
+    // A file to score that lacks a feature's column is found before the build. Standard input
+    // can be read only once: its header is checked when the records are read.
+    if (!options.score.empty() && options.score != "-") {
         CheckHeader(options.score, settings, DataRole::kScoring);
     }
 
@@ -360,19 +337,20 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     algorithm->SetProgressSink(&progress);
     algorithm->SetInterruptChecker(&checker);
 
-    progress.Step("reading " +
-                  (options.data == "-" ? std::string("standard input") : options.data));
-    const LoadedData data =
-        LoadData(options.data, settings, DataRole::kTraining, InterruptRequested);
-    if (data.Records() == 0) {
-        throw CliError(kExitData, data.file + ": the file has a header line but no records");
-    }
-    progress.SetExpectedCases(data.validCases);
-    progress.Step("building the model from " + std::to_string(data.Records()) + " records");
-    MemorySource source(data, progress);
+    // The training records go to the component as they are read. An error in the file stops
+    // the build, and it is that error that is reported, not the build's; so is a file without
+    // records.
+    const std::string input = options.data == "-" ? std::string("standard input") : options.data;
+    progress.Step("reading " + input);
+    TrainingSource source(options.data, settings, progress, InterruptRequested);
+    progress.Step("building the model from " + input);
     progress.PlanStages(BuildStagePlan(settings));
     const VelStatus built = algorithm->Build(source);
     progress.Finish();
+    const LoadedData data = source.Finish();
+    if (data.Records() == 0) {
+        throw CliError(kExitData, data.file + ": the file has a header line but no records");
+    }
     if (InterruptRequested() || built.GetErrorCode() == Code::Interrupted) {
         Interrupted();
     }
@@ -391,9 +369,11 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     // K, the features and how they were chosen are known only from the model document, so it
     // is always written: into the temporary file of --pmml, or else into a scratch file in the
     // system's temporary directory, which is never committed (and, like every temporary file,
-    // removed on an error or Ctrl-C). A --pmml that is written directly gets a copy of the
-    // scratch file at the end. Without --pmml the model facts are best effort: a document
-    // that cannot be written or read leaves them out of the summary, and the run goes on.
+    // removed on an error or Ctrl-C). The scratch document leaves out the per-case tables,
+    // which the summary does not need and which are most of the export's time. A --pmml that is
+    // written directly gets a copy of the scratch file at the end. Without --pmml the model facts
+    // are best effort: a document that cannot be written or read leaves them out of the summary,
+    // and the run goes on.
     std::unique_ptr<OutputFile> scratch;
     OutputFile* document = pmml != nullptr && !pmml->IsDirect() ? pmml.get() : nullptr;
     ModelFacts facts;
@@ -413,7 +393,8 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
         progress.Step(pmml != nullptr ? "writing the model document " + options.pmml
                                       : "writing the model document to read K and the features");
         progress.PlanStages(ExportStagePlan());
-        facts = ExportAndRead(*algorithm, *document, settings, progress);
+        const bool caseTables = pmml != nullptr && !options.compact;
+        facts = ExportAndRead(*algorithm, *document, caseTables, settings, progress);
         progress.Finish();
     }
 

@@ -11,6 +11,7 @@ struct RunOptions {
     std::string settings;
     std::string data;
     std::string pmml;         // empty: no model document
+    bool compact = false;     // the model document without its per-case tables
     std::string score;        // empty: nothing to score
     std::string predictions;  // "-" for standard output
     std::string library;      // empty: the default locations

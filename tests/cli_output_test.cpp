@@ -206,23 +206,23 @@ TEST_F(Program, AFileSizeLimitOrAFullDiskKeepsThePreviousOutput) {
     EXPECT_EQ(ReadFile(dir / "disk/model.pmml"), "previous");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "disk"), fs::directory_iterator()), 2);
 
-    // A full temporary directory (the program's and the component's): the first case table
-    // takes its only page. Without --pmml the run goes on without the model facts; with it,
-    // it fails with the component's status.
+    // A full temporary directory (the program's and the component's). With --pmml the first
+    // case table takes its only page and the run fails with the component's status. Without
+    // it the run goes on without the model facts when not even the compact document that
+    // they are read from can be stored.
     SmallFileSystem tmp(dir / "tmp", 4096);
     ASSERT_TRUE(tmp.Mounted());
-    run = Run("train.csv", {"--score", "train.csv", "--predictions", "out.csv"});
-    EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out,
-                         "K and features could not be read: the component could not "
-                         "write the model document: "))
-        << run.out;
-    EXPECT_TRUE(Contains(run.out, "No space left on device (status 200056)")) << run.out;
-    EXPECT_TRUE(fs::exists(dir / "out.csv"));
     run = Run("train.csv", {"--pmml", "model.pmml"});
     EXPECT_EQ(run.code, kExitModelUse) << run.err;
     EXPECT_TRUE(Contains(run.err, "No space left on device (status 200056)")) << run.err;
     EXPECT_EQ(ReadFile(dir / "model.pmml"), "previous");
+    dir.Write("tmp/filler", std::string(4096, 'x'));
+    run = Run("train.csv", {"--score", "train.csv", "--predictions", "out.csv"});
+    fs::remove(dir / "tmp/filler");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "K and features could not be read: ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "No space left on device")) << run.out;
+    EXPECT_TRUE(fs::exists(dir / "out.csv"));
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 

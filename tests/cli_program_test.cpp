@@ -129,7 +129,12 @@ TEST_F(Program, WritesTheModelDocumentOrNoFileAtAll) {
     EXPECT_EQ(dir.Files(), before);
 
     // Without --pmml the model facts are best effort: the summary says why they are missing,
-    // and the predictions are written all the same.
+    // and the predictions are written all the same. (The document read back has no case
+    // tables; the field properties still need a temporary file.)
+    dir.Write("s.xml", Replace(Replace(kSettings, "value=\"/tmp/\"", "value=\"/nonexistent/knn/\""),
+                               "<Parameters>",
+                               "<Parameters><Parameter key=\"fieldFormat\" type=\"string\" "
+                               "value=\"&lt;a/&gt;\"/>"));
     run = Run("train.csv", {"--score", "new.csv", "--predictions", "out.csv"});
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(Contains(run.out,
@@ -178,6 +183,25 @@ TEST_F(Program, SummaryNamesTheFeatureThatForwardSelectionFinds) {
     EXPECT_TRUE(Contains(ReadFile(dir / "sel.pmml"),
                          "<MiningField name=\"n1\" "
                          "usageType=\"supplementary\"/>"));
+}
+
+TEST_F(Program, ACompactModelDocumentLeavesOutTheCaseTablesOnly) {
+    Outcome full = Run("train.csv", {"--pmml", "full.pmml", "-q"});
+    ASSERT_EQ(full.code, 0) << full.err;
+    Outcome compact = Run("train.csv", {"--pmml", "compact.pmml", "--compact", "-q"});
+    ASSERT_EQ(compact.code, 0) << compact.err;
+    EXPECT_EQ(Replace(compact.out, "compact.pmml", "full.pmml"), full.out);
+    const std::string document = ReadFile(dir / "compact.pmml");
+    for (const char* table : {"originalData", "neighborsDistances", "predictionProbability"}) {
+        EXPECT_TRUE(Contains(ReadFile(dir / "full.pmml"), table)) << table;
+        EXPECT_FALSE(Contains(document, table)) << table;
+    }
+    EXPECT_TRUE(Contains(document, "<ComplexTable name=\"modelQuality\">"));
+    EXPECT_LT(document.size(), ReadFile(dir / "full.pmml").size());
+
+    const Outcome alone = Run("train.csv", {"--compact"});
+    EXPECT_EQ(alone.code, kExitUsage);
+    EXPECT_TRUE(Contains(alone.err, "--compact needs --pmml")) << alone.err;
 }
 
 TEST_F(Program, CommandLineMistakesGiveExitCode2) {

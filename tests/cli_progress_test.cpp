@@ -179,6 +179,26 @@ TEST(Progress, OffTerminalOneLinePerStepAndFinishedStage) {
     }
 }
 
+// While a file is streamed to the component the number of its cases is not known yet: the bar
+// follows the bytes read, and once the cases are known it follows them.
+TEST(Progress, WhileAFileIsStreamedTheBarFollowsItsBytes) {
+    LockedText sink;
+    std::ostream out(&sink);
+    ConsoleProgress progress(out, true, false);
+    progress.PlanStages({"cases", "buildModel"});
+    progress.InputRead(3 << 20, 4 << 20);
+    StageReport cases(kCases, 30000);
+    progress.Notify(&cases);
+    EXPECT_TRUE(LastLine(sink.Text())
+                    .starts_with("[###############-----] reading cases: 30000 valid so far  "))
+        << LastLine(sink.Text());
+    progress.SetExpectedCases(120000);
+    progress.Notify(&cases);
+    EXPECT_TRUE(LastLine(sink.Text())
+                    .starts_with("[#####---------------] reading cases: 30000 valid so far  "))
+        << LastLine(sink.Text());
+}
+
 TEST(Progress, OnTerminalTheLineNamesTheRunningStage) {
     LockedText sink;
     std::ostream out(&sink);

@@ -1,7 +1,10 @@
 // Prediction factories: one search with the largest K serves a whole range of K.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
 #include <random>
+#include <vector>
 
 #include "ModelFixture.h"
 #include "TestSources.h"
@@ -174,4 +177,50 @@ TEST(PredictionFactory, AFailingCaseReportsTheSameStatusWhetherOrNotThePassMayGi
     factory.SetGiveUpAt(1.0);
     EXPECT_EQ(factory.ScoreCases(*model.Tree(), {model.Rows()}, 2).GetErrorCode(), inRowOrder);
     EXPECT_FALSE(factory.Abandoned());
+}
+
+TEST(PredictionFactory, CountsOfCorrectVotesAreTheSameInAnyOrderAndAFailureInRowOrder) {
+    ModelFixture fixture;
+    test::VectorRecordSource source = GridCases();
+    ASSERT_TRUE(fixture.Build(AutoK("cls", 1, 6), source).IsOK());
+    KNNSingleResponseModel& model = fixture.Model(0);
+    std::vector<int> order(model.Rows().size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<int>(order.size() - 1 - i);
+    }
+    std::shuffle(order.begin(), order.end(), std::mt19937(9));
+    for (const uint32_t fold : {0u, 1u, 2u}) {
+        ASSERT_TRUE(model.BuildTreeForFold(model.Features(), int(fold)).IsOK());
+        KNNKSelePredictionFactory rowOrder({model.Summary()}, 1, 6, nullptr);
+        KNNKSelePredictionFactory shuffled({model.Summary()}, 1, 6, nullptr);
+        const CaseRows all{model.Rows(), knn_test::kFold, fold};
+        ASSERT_TRUE(rowOrder.ScoreCases(*model.Tree(), all, 6).IsOK());
+        ASSERT_TRUE(
+            shuffled.ScoreCases(*model.Tree(), {model.Rows(), knn_test::kFold, fold, order}, 6)
+                .IsOK());
+        EXPECT_EQ(shuffled.ErrorsByK(), rowOrder.ErrorsByK()) << "fold " << fold;
+    }
+
+    // A pass in another order that meets a failing row reports what the row order reports.
+    std::vector<double*> rows = model.Rows();
+    std::vector<double> broken(rows.front(), rows.front() + 10);
+    broken[knn_test::kX1] = std::numeric_limits<double>::infinity();  // no distance to it
+    broken[knn_test::kFold] = 1;
+    rows[5] = broken.data();
+    // A second one, failing along another field, which the shuffled order meets first.
+    std::vector<double> other(broken);
+    other[knn_test::kX1] = 0.0;
+    other[knn_test::kX2] = std::numeric_limits<double>::infinity();
+    rows[39] = other.data();
+    ASSERT_LT(std::find(order.begin(), order.end(), 39), std::find(order.begin(), order.end(), 5));
+    KNNKSelePredictionFactory rowOrder({model.Summary()}, 1, 6, nullptr);
+    KNNKSelePredictionFactory shuffled({model.Summary()}, 1, 6, nullptr);
+    const VelCommon_940::VelStatus expected =
+        rowOrder.ScoreCases(*model.Tree(), {rows, knn_test::kFold, 1u}, 6);
+    const VelCommon_940::VelStatus got =
+        shuffled.ScoreCases(*model.Tree(), {rows, knn_test::kFold, 1u, order}, 6);
+    EXPECT_EQ(expected.GetErrorCode(), 200064);
+    EXPECT_EQ(got.GetErrorCode(), expected.GetErrorCode());
+    EXPECT_EQ(got.GetDiscreteDatum(0), expected.GetDiscreteDatum(0));
+    EXPECT_EQ(shuffled.ErrorsByK(), rowOrder.ErrorsByK());
 }

@@ -80,7 +80,10 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& case
         status = VelStatus();
         abandoned = false;
     }
-    for (size_t r = 0; r < rows.size(); ++r) {
+    const std::span<const int> order =
+        mayGiveUp || writeRows ? std::span<const int>() : cases.order;
+    for (size_t p = 0; p < rows.size(); ++p) {
+        const size_t r = order.empty() ? p : static_cast<size_t>(order[p]);
         const double* row = rows[r];
         if (interrupt != nullptr && interrupt->ShouldStop()) {
             status = Error(Code::Interrupted);
@@ -91,12 +94,18 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& case
         }
         NeighborList& list = *tree.Search(row, K, false);
         if (list.count == 0 && status.IsOK()) {
+            if (!order.empty()) {
+                return ScoreInRowOrder(tree, cases, K);
+            }
             status = tree.NoNeighbourStatus(row);
         }
         if (status.IsOK()) {
             if (allPresent) {
                 const VelStatus processed = ProcessCase(list, row);
                 if (!processed.IsOK()) {
+                    if (!order.empty()) {
+                        return ScoreInRowOrder(tree, cases, K);
+                    }
                     status = processed;
                     return status;
                 }
@@ -111,6 +120,14 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& case
         }
     }
     return status;
+}
+
+// A pass in another order that met a failing row is done again in row order, which fixes the
+// status reported (that of the first failing row in row order).
+VelStatus KNNPredictionFactory::ScoreInRowOrder(KNNKdTree& tree, const CaseRows& cases, int K) {
+    Reset();
+    status = VelStatus();
+    return ScoreCases(tree, CaseRows{cases.rows, cases.foldColumn, cases.fold}, K);
 }
 
 // Scores every row of the tree (all of `rows`), searching them in the tree's case order: rows

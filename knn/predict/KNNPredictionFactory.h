@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "VelStatus.h"
@@ -25,6 +26,11 @@ struct CaseRows {
     const std::vector<double*>& rows;
     int foldColumn = -1;      // the column that holds each row's fold
     uint32_t fold = kNoFold;  // only the rows whose fold column holds this value
+    // When not empty, the order in which to search the rows (every row index once), for a
+    // factory whose errors do not depend on that order: rows near each other in space search
+    // the same part of the tree one after the other. Only whole-number errors (counts of
+    // correct votes) are the same in every order; the caller gives an order only for them.
+    std::span<const int> order = {};
 };
 
 class KNNPredictionFactory {
@@ -79,6 +85,7 @@ protected:
 private:
     VelCommon_940::VelStatus ScoreInTreeOrder(KNNKdTree& tree, int K, bool mayGiveUp,
                                               bool& settled);
+    VelCommon_940::VelStatus ScoreInRowOrder(KNNKdTree& tree, const CaseRows& cases, int K);
     bool CannotBeat(double total, size_t remainingRows, double margin) const;
 
     std::vector<double> terms;  // per row and summary, its contribution (tree-order scoring)

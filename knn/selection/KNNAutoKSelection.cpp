@@ -1,5 +1,9 @@
 #include "knn/selection/KNNAutoKSelection.h"
 
+#include <algorithm>
+#include <span>
+#include <vector>
+
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 #include "knn/predict/KNNPredictionSummary.h"
@@ -35,14 +39,27 @@ VelStatus KNNAutoKSelection::Run() {
             .Variables()[static_cast<size_t>(settings.VFoldVariable)]
             ->GetCategoryCounts();
     const int range = kMax - kMin;
+    // With categorical targets only, a fold's errors are counts of correct votes, the same in
+    // any order: its cases are then searched in the order of a tree over all cases, where
+    // cases near each other in space follow each other, so that consecutive searches walk the
+    // same part of the fold's tree.
+    std::vector<int> order;
+    if (std::none_of(models.begin(), models.end(),
+                     [](const KNNSingleResponseModel* m) { return m->IsContinuous(); })) {
+        status = first.BuildTreeForFold(settings.Features, -1);
+        if (status.IsOK()) {
+            const std::span<const int> all = first.Tree()->CaseIndices();
+            order.assign(all.begin(), all.end());
+        }
+    }
     for (int fold = 0; fold < folds && status.IsOK(); ++fold) {
         // K selection alone never changes the feature lists, so the first model's tree over
         // all predictors serves every target.
         status = first.BuildTreeForFold(settings.Features, fold);
         if (status.IsOK()) {
             status = factory->ScoreCases(
-                *first.Tree(), {first.Rows(), settings.VFoldVariable, static_cast<uint32_t>(fold)},
-                kMax);
+                *first.Tree(),
+                {first.Rows(), settings.VFoldVariable, static_cast<uint32_t>(fold), order}, kMax);
         }
         if (!status.IsOK()) {
             if (status.GetErrorCode() == Code::ErrorOverflow) {
