@@ -1,26 +1,12 @@
 #include "knn/data/KNNCatVariable.h"
 
-#include <climits>
 #include <cmath>
 
 #include "VelDisplay.h"
+#include "knn/base/CategoryCode.h"
 #include "knn/base/StatusCodes.h"
 
 namespace KNN_800 {
-
-namespace {
-
-// The value as an int by truncation, or -1 when it cannot be represented as one (not a number,
-// infinite or beyond the int range). Keeps the conversion defined for any double.
-int TruncateCode(double value) {
-    if (!(value > static_cast<double>(INT_MIN) - 1.0 &&
-          value < static_cast<double>(INT_MAX) + 1.0)) {
-        return -1;
-    }
-    return static_cast<int>(value);
-}
-
-}  // namespace
 
 KNNCatVariable::KNNCatVariable(const KNNSettings& settings,
                                const VelXML_940::VelVarList& dictionary, int index)
@@ -56,7 +42,7 @@ VelCommon_940::VelStatus KNNCatVariable::AddTrainingValue(const VelCommon_940::R
     }
     if (constant) {
         if (firstValue == -1) {
-            firstValue = TruncateCode(value);
+            firstValue = CategoryCode(value);
         } else if (value != static_cast<double>(firstValue)) {
             constant = false;
         }

@@ -1,10 +1,10 @@
 #include "knn/tables/KNNCellFormat.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
 #include "VelMV.h"
+#include "knn/base/CategoryCode.h"
 #include "knn/data/KNNContVariable.h"
 #include "knn/tables/KNNTableFormat.h"
 
@@ -13,16 +13,6 @@ namespace KNN_800 {
 using VelCommon_940::VelMV;
 
 namespace {
-
-// The category number of a stored value (truncated toward zero), or -1 when the value is
-// not a number in the int range.
-int CategoryNumber(double value) {
-    if (!(value > static_cast<double>(INT_MIN) - 1.0 &&
-          value < static_cast<double>(INT_MAX) + 1.0)) {
-        return -1;
-    }
-    return static_cast<int>(value);
-}
 
 // ';' separates cells and '\' escapes: both get a backslash in front.
 std::string EscapeCell(const std::string& text) {
@@ -130,12 +120,12 @@ std::string KNNCellFormat::ComputeText(double value, int field) const {
         }
         case VelXML_940::kNumericCategorical:
             // Not a category (a missing value): the host's missing value.
-            return FormatDouble(values != nullptr ? values->GetNumericValue(CategoryNumber(value))
+            return FormatDouble(values != nullptr ? values->GetNumericValue(CategoryCode(value))
                                                   : VelMV::Missing());
         case VelXML_940::kStringCategorical: {
             std::string text;
             if (value == -1.0 || values == nullptr || values->IsMissingText(FormatDouble(value)) ||
-                !values->GetValueText(text, CategoryNumber(value))) {
+                !values->GetValueText(text, CategoryCode(value))) {
                 return "-1";
             }
             return EscapeCell(text);
