@@ -124,6 +124,8 @@ Options:
   --predictions FILE   where to write the predictions as CSV; "-" for standard output
                        (the summary then goes to standard error)
   --pmml FILE          write the model document (PMML 4.3)
+  --summary-json FILE  write the summary (and the scoring results) as JSON; "-" for
+                       standard output (the printed summary then goes to standard error)
   --compact            with --pmml: leave the per-case tables out of the document (the
                        training records, each one's neighbours and distances, the
                        prediction probabilities); K, features, weights and model quality
@@ -238,9 +240,11 @@ bool SameFile(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty() || a == "-" || b == "-") {
         return false;
     }
+    // Absolute first: the canonical form of a relative path to a file that does not exist yet
+    // would stay relative ("x"), and not match the same file written as "./x".
     std::error_code error;
-    return std::filesystem::weakly_canonical(a, error) ==
-           std::filesystem::weakly_canonical(b, error);
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(a, error), error) ==
+           std::filesystem::weakly_canonical(std::filesystem::absolute(b, error), error);
 }
 
 // The value of a whole-number option of knn init, at least `least`; 0 when it is not given.
@@ -341,24 +345,36 @@ RunOptions ReadRunOptions(const OptionValues& values) {
     }
     options.score = Single("run", values, "score");
     options.predictions = Single("run", values, "predictions");
+    options.summaryJson = Single("run", values, "summary-json");
     options.library = Single("run", values, "library");
     options.quiet = values.count("quiet") > 0;
     if (options.score.empty() != options.predictions.empty()) {
         UsageError("run", options.score.empty() ? "--predictions needs --score"
                                                 : "--score needs --predictions");
     }
-    if (options.pmml == "-" && options.predictions == "-") {
-        UsageError("run", "--pmml and --predictions cannot both write to standard output");
+    // Each output needs a file (or standard output) of its own, and none may replace an input.
+    const std::vector<std::pair<std::string, std::string>> outputs{
+        {"--pmml", options.pmml},
+        {"--predictions", options.predictions},
+        {"--summary-json", options.summaryJson}};
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (size_t j = i + 1; j < outputs.size(); ++j) {
+            if (outputs[i].second == "-" && outputs[j].second == "-") {
+                UsageError("run", outputs[i].first + " and " + outputs[j].first +
+                                      " cannot both write to standard output");
+            }
+            if (SameFile(outputs[i].second, outputs[j].second)) {
+                UsageError("run",
+                           outputs[i].first + " and " + outputs[j].first + " name the same file");
+            }
+        }
     }
-    for (const std::string& output : {options.pmml, options.predictions}) {
+    for (const auto& [option, output] : outputs) {
         for (const std::string& input : {options.settings, options.data, options.score}) {
             if (SameFile(output, input)) {
                 UsageError("run", "the output " + output + " would overwrite the input " + input);
             }
         }
-    }
-    if (SameFile(options.pmml, options.predictions)) {
-        UsageError("run", "--pmml and --predictions name the same file");
     }
     return options;
 }
@@ -371,9 +387,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                                             {"compact", false, false},
                                                             {"score", true, false},
                                                             {"predictions", true, false},
+                                                            {"summary-json", true, false},
                                                             {"library", true, false},
                                                             {"quiet", false, false}}));
-    const bool toStandardOutput = options.predictions == "-" || options.pmml == "-";
+    const bool toStandardOutput =
+        options.predictions == "-" || options.pmml == "-" || options.summaryJson == "-";
     RunModel(options, toStandardOutput ? err : out, err, terminal);
     return kExitOk;
 }

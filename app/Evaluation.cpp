@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Csv.h"
+#include "Json.h"
 #include "ModelSummary.h"
 #include "VelMV.h"
 
@@ -115,6 +116,54 @@ void Evaluation::Print(std::ostream& out, const std::string& file,
             out << '\n';
         }
     }
+}
+
+void Evaluation::WriteJson(JsonWriter& json, const std::vector<DocumentModel>& models) const {
+    json.BeginArray();
+    for (const Target& target : targets_) {
+        if (target.records == 0) {
+            continue;
+        }
+        const std::string name = settings_.FieldName(target.field);
+        json.BeginObject();
+        json.Member("target", name);
+        json.Member("records", target.records);
+        if (target.categorical) {
+            json.Member("misclassified", target.wrong);
+            json.Member("misclassifiedFraction",
+                        static_cast<double>(target.wrong) / static_cast<double>(target.records));
+            json.Key("categories");
+            json.BeginArray();
+            for (size_t c = 0; c < target.counts.size(); ++c) {
+                json.String(settings_.CategoryText(target.field, static_cast<int>(c)));
+            }
+            json.EndArray();
+            json.Key("counts");
+            json.BeginArray();
+            for (const std::vector<long>& row : target.counts) {
+                json.BeginArray();
+                for (const long count : row) {
+                    json.Integer(count);
+                }
+                json.EndArray();
+            }
+            json.EndArray();
+        } else {
+            json.Member("sumOfSquaredErrors", target.squares);
+            json.Member("meanSquaredError", target.squares / static_cast<double>(target.records));
+        }
+        json.Key("crossValidated");
+        if (const KError* cv = CrossValidated(models, name)) {
+            json.BeginObject();
+            json.Member("k", cv->k);
+            json.Member("error", cv->error);
+            json.EndObject();
+        } else {
+            json.Null();
+        }
+        json.EndObject();
+    }
+    json.EndArray();
 }
 
 }  // namespace knncli

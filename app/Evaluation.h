@@ -13,6 +13,8 @@
 
 namespace knncli {
 
+class JsonWriter;
+
 class Evaluation {
 public:
     // `targets`: the targets in the order of the component's results, with a flag per target
@@ -31,6 +33,10 @@ public:
     // model document gives for the chosen K (automatic K selection).
     void Print(std::ostream& out, const std::string& file,
                const std::vector<DocumentModel>& models) const;
+
+    // The same as an array with one object per evaluated target (docs/cli.md, "Summary as
+    // JSON").
+    void WriteJson(JsonWriter& json, const std::vector<DocumentModel>& models) const;
 
 private:
     struct Target {

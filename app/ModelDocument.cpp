@@ -21,6 +21,8 @@ constexpr const char* kAnalysisOptions = "AnalysisOptions";
 constexpr const char* kKSelection = "KSelection";
 constexpr const char* kFeatureSelection = "FeatureSelection";
 constexpr const char* kFeatureKSelection = "FeatureKSelection";
+constexpr const char* kModelQuality = "modelQuality";  // a ComplexTable holding the next one
+constexpr const char* kErrorSummary = "errorSummary";
 
 std::string Text(const xmlChar* text) {
     return text != nullptr ? reinterpret_cast<const char*>(text) : "";
@@ -144,9 +146,15 @@ private:
         }
         if (name == "SimpleTable" || name == "ComplexTable") {
             const std::string table = Attribute(reader_, "name").value_or("");
-            if (model_ == nullptr || name != "SimpleTable" ||
-                (table != kAnalysisOptions && table != kKSelection && table != kFeatureSelection &&
-                 table != kFeatureKSelection)) {
+            if (model_ != nullptr && name == "ComplexTable" && table == kModelQuality) {
+                inQuality_ = true;
+                return false;
+            }
+            const bool wanted = inQuality_
+                                    ? table == kErrorSummary
+                                    : table == kAnalysisOptions || table == kKSelection ||
+                                          table == kFeatureSelection || table == kFeatureKSelection;
+            if (model_ == nullptr || name != "SimpleTable" || !wanted) {
                 return true;
             }
             table_ = table;
@@ -189,6 +197,8 @@ private:
             text_ = nullptr;
         } else if (name == "MiningField") {
             inActiveField_ = false;
+        } else if (name == "ComplexTable") {
+            inQuality_ = false;
         } else if (name == "SimpleTable" && !table_.empty()) {
             FinishTable();
             table_.clear();
@@ -203,6 +213,19 @@ private:
     }
 
     void FinishTable() {
+        if (table_ == kErrorSummary) {
+            // "response;<measure>": the response may hold an escaped ';', the value is last.
+            const std::vector<std::string> names = Split(columns_);
+            if (!rows_.empty() && names.size() >= 2) {
+                const size_t separator = rows_.front().rfind(';');
+                if (separator == std::string::npos) {
+                    Unreadable(rows_.front());
+                }
+                model_->qualityMeasure = names.back();
+                model_->trainingError = Number(rows_.front().substr(separator + 1));
+            }
+            return;
+        }
         if (table_ == kAnalysisOptions) {
             const std::vector<std::string> names = Split(columns_);
             for (const std::string& row : rows_) {
@@ -278,6 +301,7 @@ private:
     std::vector<std::string> rows_;
     std::string* text_ = nullptr;  // receives the text of the open ColumnNames or Row
     bool inActiveField_ = false;
+    bool inQuality_ = false;  // within the model's "modelQuality" table
 };
 
 }  // namespace

@@ -48,6 +48,11 @@ struct DocumentModel {
     std::vector<KError> kErrors;            // automatic K selection alone, by increasing K
     std::vector<SelectionStep> steps;       // forward selection, in the order of the table
     bool jointSelection = false;            // `steps` cover several K, chosen with the features
+    // The error of the training cases, each predicted from the others ("modelQuality"): the
+    // column name of the document ("percentIncorrectlyClassifiedCases", a fraction, or
+    // "sumOfSquaredError") and its value; empty when the document has none.
+    std::string qualityMeasure;
+    std::optional<double> trainingError;
 };
 
 // Reads the model elements of the document at `path`, in document order. Throws

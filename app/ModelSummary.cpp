@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Csv.h"
+#include "Json.h"
 #include "Predictions.h"
 
 namespace knncli {
@@ -206,6 +207,27 @@ void PrintFeatures(std::ostream& out, const std::vector<DocumentFeature>& featur
     PrintTable(out, rows);
 }
 
+// K and features chosen together: the error of each K is that of the features its run of the
+// selection ended with; `chosenSteps` are the steps of the chosen K.
+struct JointRuns {
+    std::vector<KError> finals;
+    std::vector<SelectionStep> chosenSteps;
+};
+
+JointRuns Joint(const DocumentModel& model, int chosen) {
+    JointRuns runs;
+    for (const SelectionStep& step : model.steps) {
+        if (runs.finals.empty() || runs.finals.back().k != step.k) {
+            runs.finals.push_back({step.k, step.error});
+        }
+        runs.finals.back().error = step.error;
+        if (step.k == chosen) {
+            runs.chosenSteps.push_back(step);
+        }
+    }
+    return runs;
+}
+
 void PrintModel(std::ostream& out, const AnalysisSettings& settings, const DocumentModel& model,
                 bool categorical) {
     const int chosen = model.k.value_or(0);
@@ -218,18 +240,7 @@ void PrintModel(std::ostream& out, const AnalysisSettings& settings, const Docum
         PrintKErrors(out, model.kErrors, chosen, categorical);
     }
     if (model.jointSelection) {
-        // The error of each K is that of the features its run of the selection ended with.
-        std::vector<KError> finals;
-        std::vector<SelectionStep> chosenSteps;
-        for (const SelectionStep& step : model.steps) {
-            if (finals.empty() || finals.back().k != step.k) {
-                finals.push_back({step.k, step.error});
-            }
-            finals.back().error = step.error;
-            if (step.k == chosen) {
-                chosenSteps.push_back(step);
-            }
-        }
+        const auto [finals, chosenSteps] = Joint(model, chosen);
         out << "  K and features chosen together by forward selection for each K (each case "
                "predicted\n  from the others); "
             << Criterion(categorical) << " with the final features of each K:\n";
@@ -280,6 +291,170 @@ void PrintModels(std::ostream& out, const AnalysisSettings& settings,
     if (!problem.empty()) {
         out << "K and features could not be read: " << problem << '\n';
     }
+}
+
+namespace {
+
+void WriteKErrorsJson(JsonWriter& json, const std::vector<KError>& errors) {
+    json.Key("kErrors");
+    json.BeginArray();
+    for (const KError& entry : errors) {
+        json.BeginObject();
+        json.Member("k", entry.k);
+        json.Member("error", entry.error);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void WriteStepsJson(JsonWriter& json, const std::vector<SelectionStep>& steps) {
+    json.Key("steps");
+    json.BeginArray();
+    for (const SelectionStep& step : steps) {
+        json.BeginObject();
+        json.Member("step", step.step);
+        json.Member("forced", step.step == 0);
+        // The forced features are joined by '+' in the document.
+        json.Key("features");
+        json.BeginArray();
+        size_t at = 0;
+        for (size_t end; step.step == 0 && (end = step.features.find('+', at)) != std::string::npos;
+             at = end + 1) {
+            json.String(step.features.substr(at, end - at));
+        }
+        json.String(step.features.substr(at));
+        json.EndArray();
+        json.Member("error", step.error);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void WriteModelJson(JsonWriter& json, const AnalysisSettings& settings,
+                    const DocumentModel& model) {
+    const int chosen = model.k.value_or(0);
+    json.Key("k");
+    if (model.k) {
+        json.Integer(*model.k);
+    } else {
+        json.Null();
+    }
+    const int folds = settings.CategoryCount(settings.fold);
+    if (!model.kErrors.empty()) {
+        json.Member("kChoice", "crossValidation");
+        json.Key("folds");
+        if (folds > 0) {
+            json.Integer(folds);
+        } else {
+            json.Null();
+        }
+        WriteKErrorsJson(json, model.kErrors);
+        json.Member("largestKChosen", model.kErrors.size() > 1 && chosen == model.kErrors.back().k);
+    } else if (model.jointSelection) {
+        const JointRuns runs = Joint(model, chosen);
+        json.Member("kChoice", "jointWithFeatures");
+        json.Key("folds");
+        json.Null();
+        WriteKErrorsJson(json, runs.finals);
+        json.Member("largestKChosen", runs.finals.size() > 1 && chosen == runs.finals.back().k);
+    } else {
+        json.Member("kChoice", "fixed");
+        json.Key("folds");
+        json.Null();
+        WriteKErrorsJson(json, {});
+        json.Member("largestKChosen", false);
+    }
+
+    json.Key("features");
+    json.BeginArray();
+    for (const DocumentFeature& feature : model.features) {
+        json.BeginObject();
+        json.Member("name", feature.name);
+        json.Member("importance", feature.importance);
+        json.Member("weight", feature.weight);
+        json.EndObject();
+    }
+    json.EndArray();
+
+    json.Key("featureSelection");
+    if (model.steps.empty()) {
+        json.Null();
+    } else {
+        json.BeginObject();
+        if (model.jointSelection) {
+            WriteStepsJson(json, Joint(model, chosen).chosenSteps);
+            // Every K's run of the selection, in the order of the document.
+            json.Key("runs");
+            json.BeginArray();
+            for (size_t i = 0; i < model.steps.size();) {
+                const int k = model.steps[i].k;
+                std::vector<SelectionStep> run;
+                for (; i < model.steps.size() && model.steps[i].k == k; ++i) {
+                    run.push_back(model.steps[i]);
+                }
+                json.BeginObject();
+                json.Member("k", k);
+                WriteStepsJson(json, run);
+                json.EndObject();
+            }
+            json.EndArray();
+        } else {
+            WriteStepsJson(json, model.steps);
+        }
+        json.EndObject();
+    }
+
+    json.Key("trainingError");
+    if (model.trainingError) {
+        json.BeginObject();
+        json.Member("measure", model.qualityMeasure);
+        json.Member("value", *model.trainingError);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
+}
+
+}  // namespace
+
+void WriteModelsJson(JsonWriter& json, const AnalysisSettings& settings,
+                     const std::vector<DocumentModel>& models, const std::string& problem) {
+    const std::vector<int> order = ResultOrder(settings);
+    json.BeginArray();
+    for (size_t r = 0; r < std::max<size_t>(order.size(), 1); ++r) {
+        const int target = r < order.size() ? order[r] : -1;
+        const bool categorical = target >= 0 && settings.IsCategorical(target);
+        json.BeginObject();
+        json.Key("name");
+        if (target >= 0) {
+            json.String(settings.FieldName(target));
+        } else {
+            json.Null();
+        }
+        json.Member("kind", target < 0 ? "none" : categorical ? "categorical" : "continuous");
+        if (categorical) {
+            json.Key("categories");
+            json.BeginArray();
+            for (int c = 0; c < settings.CategoryCount(target); ++c) {
+                json.String(settings.CategoryText(target, c));
+            }
+            json.EndArray();
+        }
+        json.Member("errorMeasure", target < 0    ? "none"
+                                    : categorical ? "misclassifiedFraction"
+                                                  : "sumOfSquaredErrors");
+        const std::string response = target >= 0 ? settings.FieldName(target) : "";
+        const auto model = std::find_if(models.begin(), models.end(), [&](const DocumentModel& m) {
+            return m.response == response;
+        });
+        const bool described = problem.empty() && model != models.end();
+        json.Member("described", described);
+        if (described) {
+            WriteModelJson(json, settings, *model);
+        }
+        json.EndObject();
+    }
+    json.EndArray();
 }
 
 }  // namespace knncli

@@ -29,4 +29,11 @@ std::string ErrorText(double value, bool categorical);
 void PrintModels(std::ostream& out, const AnalysisSettings& settings,
                  const std::vector<DocumentModel>& models, const std::string& problem);
 
+class JsonWriter;
+
+// The same facts as PrintModels, as the array of targets of the summary in JSON
+// (docs/cli.md, "Summary as JSON").
+void WriteModelsJson(JsonWriter& json, const AnalysisSettings& settings,
+                     const std::vector<DocumentModel>& models, const std::string& problem);
+
 }  // namespace knncli

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "Component.h"
@@ -11,6 +12,7 @@
 #include "Errors.h"
 #include "Evaluation.h"
 #include "Interrupt.h"
+#include "Json.h"
 #include "Messages.h"
 #include "ModelDocument.h"
 #include "ModelSummary.h"
@@ -36,6 +38,19 @@ struct ModelFacts {
     int writeError = 0;  // the cause (errno) of a failed write of the document, or 0
     std::vector<DocumentModel> models;
     std::string problem;  // empty when `models` could be read
+};
+
+// What scoring the --score file gave: how many records were scored, why others could not be,
+// their values outside the declared ranges, and the error on targets the file knows; `report`
+// says it as the summary prints it.
+struct ScoringFacts {
+    std::string file;
+    long records = 0;
+    long failed = 0;
+    std::map<std::string, long> failures;  // per reason, the records not scored
+    std::map<int, long> outOfRange;
+    std::optional<Evaluation> evaluation;
+    std::string report;
 };
 
 std::string Quote(const std::string& text) {
@@ -133,6 +148,131 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
     PrintRangeNotes(out, data, settings);
 }
 
+// The summary as JSON (docs/cli.md, "Summary as JSON"): the facts PrintSummary prints, and
+// those of scoring when `scoring` is given.
+void WriteSummaryJson(std::ostream& out, const RunOptions& options,
+                      const AnalysisSettings& settings, const LoadedData& data,
+                      const ModelFacts& facts, const std::vector<VelStatus>& warnings,
+                      const ScoringFacts* scoring) {
+    JsonWriter json(out);
+    const auto rangeNotes = [&](const std::map<int, long>& outOfRange) {
+        json.Key("outOfRange");
+        json.BeginArray();
+        for (const auto& [field, count] : outOfRange) {
+            json.BeginObject();
+            json.Member("field", settings.FieldName(field));
+            json.Member("values", count);
+            json.EndObject();
+        }
+        json.EndArray();
+    };
+    const auto fieldOrNull = [&](int field) {
+        if (field >= 0) {
+            json.String(settings.FieldName(field));
+        } else {
+            json.Null();
+        }
+    };
+
+    json.BeginObject();
+    json.Member("settings", options.settings);
+    json.Member("data", options.data);
+    json.Member("recordsRead", data.Records());
+    json.Member("validCases", data.validCases);
+    json.Member("casesDropped", data.Records() - data.validCases);
+    json.Key("dropped");
+    json.BeginArray();
+    for (const auto& [reason, count] : data.dropped) {
+        json.BeginObject();
+        json.Member("reason", DescribeDropReason(reason, settings));
+        json.Member("kind", reason.kind == DropReason::kUnknownCategory ? "unknownCategory"
+                                                                        : "missingValue");
+        json.Member("field", settings.FieldName(reason.field));
+        json.Member("count", count);
+        json.Key("examples");
+        json.BeginArray();
+        const auto examples = data.unknownExamples.find(reason.field);
+        if (reason.kind == DropReason::kUnknownCategory && examples != data.unknownExamples.end()) {
+            for (const std::string& text : examples->second) {
+                json.String(text);
+            }
+        }
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray();
+
+    json.Key("identifier");
+    json.BeginObject();
+    json.Key("field");
+    fieldOrNull(settings.caseId);
+    json.Member("source", settings.caseId < 0           ? "none"
+                          : data.caseIdFromRecordNumber ? "recordNumber"
+                                                        : "column");
+    json.Member("texts", data.textIds);
+    json.EndObject();
+
+    json.Key("folds");
+    json.BeginObject();
+    const bool folds = settings.UsesFolds();
+    json.Key("field");
+    fieldOrNull(folds ? settings.fold : -1);
+    json.Member("source", !folds ? "none" : data.foldSupplied ? "recordNumber" : "column");
+    json.Key("count");
+    if (folds) {
+        json.Integer(settings.CategoryCount(settings.fold));
+    } else {
+        json.Null();
+    }
+    json.EndObject();
+    rangeNotes(data.outOfRange);
+
+    json.Key("modelProblem");
+    if (facts.problem.empty()) {
+        json.Null();
+    } else {
+        json.String(facts.problem);
+    }
+    json.Key("targets");
+    WriteModelsJson(json, settings, facts.models, facts.problem);
+
+    json.Key("warnings");
+    json.BeginArray();
+    for (const VelStatus& warning : warnings) {
+        json.BeginObject();
+        json.Member("code", static_cast<long long>(warning.GetErrorCode()));
+        json.Member("message", DescribeStatus(warning, &settings));
+        json.EndObject();
+    }
+    json.EndArray();
+
+    json.Key("scoring");
+    if (scoring == nullptr) {
+        json.Null();
+    } else {
+        json.BeginObject();
+        json.Member("file", scoring->file);
+        json.Member("records", scoring->records);
+        json.Member("scored", scoring->records - scoring->failed);
+        json.Member("notScored", scoring->failed);
+        json.Key("notScoredReasons");
+        json.BeginArray();
+        for (const auto& [reason, count] : scoring->failures) {
+            json.BeginObject();
+            json.Member("reason", reason);
+            json.Member("count", count);
+            json.EndObject();
+        }
+        json.EndArray();
+        json.Key("evaluation");
+        scoring->evaluation->WriteJson(json, facts.models);
+        rangeNotes(scoring->outOfRange);
+        json.EndObject();
+    }
+    json.EndObject();
+    json.Finish();
+}
+
 // Has the component write its model document into `document` and reads K, the features and
 // the selection histories back from it. A document that cannot be written or read leaves the
 // reason in `problem`; only an interruption stops the run here.
@@ -170,13 +310,11 @@ ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& do
     return facts;
 }
 
-// Scores every record of the --score file into `file` and returns what the summary says about
-// it: how many were scored, why others could not be, their values outside the declared
-// ranges, and the error on targets the file knows.
-std::string ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& options,
-                      const AnalysisSettings& settings, const LoadedData& training,
-                      const ModelFacts& facts, OutputFile& file, std::ostream& summary,
-                      ConsoleProgress& progress) {
+// Scores every record of the --score file into `file`.
+ScoringFacts ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& options,
+                       const AnalysisSettings& settings, const LoadedData& training,
+                       const ModelFacts& models, OutputFile& file, std::ostream& summary,
+                       ConsoleProgress& progress) {
     progress.Step("reading " + options.score);
     const LoadedData data =
         LoadData(options.score, settings, DataRole::kScoring, InterruptRequested, &training);
@@ -254,6 +392,12 @@ std::string ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions&
     for (const auto& entry : failures) {
         failed += entry.second;
     }
+    ScoringFacts facts;
+    facts.file = options.score;
+    facts.records = data.Records();
+    facts.failed = failed;
+    facts.failures = failures;
+    facts.outOfRange = data.outOfRange;
     std::ostringstream report;
     report << "Scored " << data.Records() - failed << " of " << data.Records() << " records of "
            << options.score << "; predictions "
@@ -266,9 +410,11 @@ std::string ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions&
             report << "      " << count << "  " << reason << '\n';
         }
     }
-    evaluation.Print(report, options.score, facts.models);
+    evaluation.Print(report, options.score, models.models);
     PrintRangeNotes(report, data, settings);
-    return report.str();
+    facts.report = report.str();
+    facts.evaluation.emplace(std::move(evaluation));
+    return facts;
 }
 
 // Commits the outputs in turn, those written directly first: a failed write to one of them is
@@ -320,8 +466,12 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     // the whole run has succeeded.
     std::unique_ptr<OutputFile> pmml;
     std::unique_ptr<OutputFile> predictions;
+    std::unique_ptr<OutputFile> summaryJson;
     if (!options.pmml.empty()) {
         pmml = std::make_unique<OutputFile>(options.pmml);
+    }
+    if (!options.summaryJson.empty()) {
+        summaryJson = std::make_unique<OutputFile>(options.summaryJson);
     }
     if (!options.predictions.empty()) {
         predictions = std::make_unique<OutputFile>(options.predictions);
@@ -410,10 +560,14 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
                                           DescribeStatus(facts.exported, &settings));
     }
 
-    std::string scoring;
+    std::optional<ScoringFacts> scoring;
     if (predictions != nullptr) {
-        scoring =
-            ScoreFile(*algorithm, options, settings, data, facts, *predictions, summary, progress);
+        scoring.emplace(
+            ScoreFile(*algorithm, options, settings, data, facts, *predictions, summary, progress));
+    }
+    if (summaryJson != nullptr) {
+        WriteSummaryJson(summaryJson->Stream(), options, settings, data, facts, warnings,
+                         scoring ? &*scoring : nullptr);
     }
 
     std::vector<OutputFile*> outputs;
@@ -426,12 +580,17 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     if (predictions != nullptr) {
         outputs.push_back(predictions.get());
     }
+    if (summaryJson != nullptr) {
+        outputs.push_back(summaryJson.get());
+    }
     CommitAll(outputs);
     scratch.reset();
     if (pmml != nullptr) {
         summary << "Model document written to " << options.pmml << '\n';
     }
-    summary << scoring;
+    if (scoring) {
+        summary << scoring->report;
+    }
 }
 
 }  // namespace knncli

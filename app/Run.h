@@ -14,6 +14,7 @@ struct RunOptions {
     bool compact = false;     // the model document without its per-case tables
     std::string score;        // empty: nothing to score
     std::string predictions;  // "-" for standard output
+    std::string summaryJson;  // empty: no summary as JSON; "-" for standard output
     std::string library;      // empty: the default locations
     bool quiet = false;       // no progress
     int digits = 0;           // significant digits of predictions; 0: exact
