@@ -131,6 +131,9 @@ Options:
                        prediction probabilities); K, features, weights and model quality
                        stay. Much smaller and faster to write, but it holds no training
                        data, so nothing can be scored from it later.
+  --importances LIST   the features' importances as field=value,... (each above 0, every
+                       feature once), used instead of computing them; the settings must
+                       weight features (IsFeatureWeight), with one target and no selection
   --library PATH       the component library (default: ../lib/libknn800.so beside the
                        program's directory, then libknn800.so beside the program)
   -q, --quiet          no progress output
@@ -346,6 +349,7 @@ RunOptions ReadRunOptions(const OptionValues& values) {
     options.score = Single("run", values, "score");
     options.predictions = Single("run", values, "predictions");
     options.summaryJson = Single("run", values, "summary-json");
+    options.importances = Single("run", values, "importances");
     options.library = Single("run", values, "library");
     options.quiet = values.count("quiet") > 0;
     if (options.score.empty() != options.predictions.empty()) {
@@ -388,6 +392,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                                             {"score", true, false},
                                                             {"predictions", true, false},
                                                             {"summary-json", true, false},
+                                                            {"importances", true, false},
                                                             {"library", true, false},
                                                             {"quiet", false, false}}));
     const bool toStandardOutput =

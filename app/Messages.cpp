@@ -173,6 +173,9 @@ const std::map<long, Sentence>& Sentences() {
           "more memory free",
           nullptr}},
         {Code::UnexpectedException, {"the component failed unexpectedly", nullptr}},
+        {Code::BadModelValues,
+         {"the importances given to the component are not one number above 0 per feature",
+          nullptr}},
         // Warnings.
         {Code::FeatureCountReduced,
          {"NSpecifiedFeatures plus the forced variables is more than the number of features; "

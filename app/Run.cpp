@@ -11,6 +11,7 @@
 #include "Data.h"
 #include "Errors.h"
 #include "Evaluation.h"
+#include "Importances.h"
 #include "Interrupt.h"
 #include "Json.h"
 #include "Messages.h"
@@ -455,6 +456,9 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     if (algorithm == nullptr) {
         throw CliError(kExitSettings, "the settings " + options.settings +
                                           " cannot be used: " + DescribeStatus(created, &settings));
+    }
+    if (!options.importances.empty()) {
+        algorithm->SetModelValues(ParseImportances(options.importances, settings));
     }
     std::vector<VelStatus> warnings;
     if (created.IsWarning()) {

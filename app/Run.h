@@ -12,6 +12,7 @@ struct RunOptions {
     std::string data;
     std::string pmml;         // empty: no model document
     bool compact = false;     // the model document without its per-case tables
+    std::string importances;  // "field=value,...": importances handed to the component
     std::string score;        // empty: nothing to score
     std::string predictions;  // "-" for standard output
     std::string summaryJson;  // empty: no summary as JSON; "-" for standard output

@@ -8,6 +8,7 @@
 
 #include "ModelFixture.h"
 #include "TestSources.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/selection/KNNAutoKSelection.h"
 #include "knn/selection/KNNBothKAndFeaSelection.h"
 #include "knn/selection/KNNFeatureImportance.h"
@@ -279,6 +280,14 @@ TEST(FeatureImportance, HostValuesReplaceTheComputation) {
     EXPECT_EQ(fixture.Model(0).Importances(), (std::vector<double>{0.25, 0.75}));
     EXPECT_EQ(fixture.Model(0).Weights(), (std::vector<double>{0.25, 0.75}));
     EXPECT_EQ(checker.calls, 60);
+
+    // One number above 0 per feature, or the build is refused.
+    for (const std::vector<double>& bad : std::vector<std::vector<double>>{
+             {0.25}, {0.25, 0.75, 1.0}, {0.25, 0.0}, {-1.0, 1.0}, {1.0, NAN}}) {
+        ModelFixture refused;
+        VectorRecordSource again = RandomCases();
+        EXPECT_EQ(refused.Build(d, again, bad).GetErrorCode(), KNN_800::Code::BadModelValues);
+    }
 }
 
 TEST(Selection, InterruptionInTheMiddleStopsTheBuild) {

@@ -27,6 +27,10 @@ public:
     virtual void SetProgressSink(ProgressSink* sink) = 0;
     virtual void SetInterruptChecker(InterruptChecker* checker) = 0;
     virtual void Interrupt() = 0;
+    // Feature importances supplied by the host, used at the next Build instead of computing
+    // them (the component's documentation says when it uses them and how it checks them); an
+    // empty list has them computed again.
+    virtual void SetModelValues(std::vector<double> values) = 0;
     virtual std::string GetVersion() = 0;
     virtual const std::vector<VelStatus>* GetWarnings() = 0;
     virtual void Display(std::ostream& out) = 0;

@@ -49,7 +49,7 @@ public:
 
     virtual VelXML_940::VelVarList* GetDictionary() { return dictionary; }
     virtual VelXML_940::VelVarList* GetTransDictionary() { return dictionary; }
-    virtual void SetModelValues(std::vector<double> values) noexcept;
+    void SetModelValues(std::vector<double> values) noexcept override;
 
 private:
     VelCommon_940::VelStatus BuildModel(VelCommon_940::RecordSource& source);

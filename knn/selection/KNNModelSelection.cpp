@@ -1,6 +1,11 @@
 #include "knn/selection/KNNModelSelection.h"
 
+#include <algorithm>
+#include <cmath>
+#include <string>
+
 #include "knn/base/StageReport.h"
+#include "knn/base/StatusCodes.h"
 #include "knn/selection/KNNAutoKSelection.h"
 #include "knn/selection/KNNBothKAndFeaSelection.h"
 #include "knn/selection/KNNFeatureImportance.h"
@@ -78,10 +83,26 @@ VelStatus KNNModelSelection::RunImportance() {
     if (modelValues.empty()) {
         return featureImportance->Compute();
     }
-    // Host-supplied importances are taken as they are, and only for a single target.
-    if (models.size() == 1) {
-        models.front()->SetImportances(modelValues);
+    // Host-supplied importances serve a single target: one number above 0 per feature of its
+    // list, in that order (weights are made from them, so a zero or a negative one would
+    // leave a feature out or turn distances around).
+    if (models.size() != 1) {
+        return VelStatus();
     }
+    KNNSingleResponseModel& model = *models.front();
+    const size_t features = model.Features().size();
+    const bool usable = modelValues.size() == features &&
+                        std::all_of(modelValues.begin(), modelValues.end(), [](double value) {
+                            return std::isfinite(value) && value > 0.0;
+                        });
+    if (!usable) {
+        VelStatus refused = Error(Code::BadModelValues);
+        refused.SetMessage("the host gave " + std::to_string(modelValues.size()) +
+                           " importances for " + std::to_string(features) +
+                           " features; each must be a number above 0");
+        return refused;
+    }
+    model.SetImportances(modelValues);
     return VelStatus();
 }
 
