@@ -238,27 +238,6 @@ TEST(JsonWriter, WritesDoublesThatReadBackExactlyAndNonFiniteAsNull) {
     EXPECT_EQ(JsonNumber(-INFINITY), "null");
 }
 
-TEST(JsonWriter, NestsWithCommasAndKeepsEmptyContainersShort) {
-    std::ostringstream out;
-    knncli::JsonWriter json(out);
-    json.BeginObject();
-    json.Member("a", 1);
-    json.Key("b");
-    json.BeginArray();
-    json.EndArray();
-    json.Key("c");
-    json.BeginArray();
-    json.Number(0.5);
-    json.Null();
-    json.EndArray();
-    json.Member("d", std::optional<double>());
-    json.EndObject();
-    json.Finish();
-    EXPECT_EQ(out.str(),
-              "{\n  \"a\": 1,\n  \"b\": [],\n  \"c\": [\n    0.5,\n    null\n  ],\n"
-              "  \"d\": null\n}\n");
-}
-
 class SummaryJson : public Program {
 protected:
     // Runs `args` with --summary-json, checks success, and returns the printed summary and the

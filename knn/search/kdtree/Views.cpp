@@ -95,15 +95,26 @@ void KNNKdTree::DumpNode(int position) const {
     DumpNode(node.ref);
 }
 
+namespace {
+
+// Says that the tree is empty, when it is; `line` is the wording of the view.
+bool ShowsNullTree(bool empty, const char* line) {
+    if (empty) {
+        DisplayText(0, "Tree status");
+        DisplayText(0, line);
+    }
+    return empty;
+}
+
+}  // namespace
+
 void KNNKdTree::Display() {
     EnsureNodes();
     DisplayText(0, "Display all used points");
     ShowPoints();
     DisplayText(0, "Points display end");
     ShowBoundsAndDescription();
-    if (nodes.empty()) {
-        DisplayText(0, "Tree status");
-        DisplayText(0, "  Null tree.");
+    if (ShowsNullTree(nodes.empty(), "  Null tree.")) {
         return;
     }
     ShowNode(0, 0, 0);
@@ -114,9 +125,7 @@ void KNNKdTree::DisplayPoints(bool showPoints) const {
         DisplayText(0, "All used points");
         ShowPoints();
     }
-    if (nodes.empty()) {
-        DisplayText(0, "Tree status");
-        DisplayText(0, "    Null tree.");
+    if (ShowsNullTree(nodes.empty(), "    Null tree.")) {
         return;
     }
     ShowNode(0, 0, 0);
@@ -130,9 +139,7 @@ void KNNKdTree::DisplayTree(bool showPoints) {
         DisplayText(0, "Points display end");
     }
     ShowBoundsAndDescription();
-    if (nodes.empty()) {
-        DisplayText(0, "Tree status");
-        DisplayText(0, "  Null tree.");
+    if (ShowsNullTree(nodes.empty(), "  Null tree.")) {
         return;
     }
     DumpNode(0);
