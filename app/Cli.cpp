@@ -12,6 +12,7 @@
 #include "Interrupt.h"
 #include "Output.h"
 #include "Run.h"
+#include "Score.h"
 
 #ifndef KNN_EXAMPLES_DIR
 #define KNN_EXAMPLES_DIR ""
@@ -30,6 +31,7 @@ Builds k-nearest-neighbour models from CSV data and scores new records with them
 Commands:
   init   write a settings document inferred from a CSV file
   run    build a model, print a summary, and optionally score new records
+  score  score new records with a model document written by run --pmml
   demo   build and score the bundled iris example
   help   show the options of a command: knn help <command>
 
@@ -42,7 +44,7 @@ Exit codes:
   1    unexpected internal error
   2    wrong command line
   3    a data file cannot be read or does not fit the settings
-  4    the settings document cannot be read or is rejected
+  4    the settings document or model document cannot be read or is rejected
   5    no model could be built from the data
   6    scoring or writing the model document failed
   7    the component library cannot be loaded
@@ -52,6 +54,8 @@ Exit codes:
 Example:
   knn init --data iris.csv --target species --out iris.xml
   knn run --settings iris.xml --data iris.csv --score new.csv --predictions out.csv
+  knn run --settings iris.xml --data iris.csv --pmml iris.pmml
+  knn score --model iris.pmml --data new.csv --predictions out.csv
 )";
 
 constexpr const char* kInitHelp =
@@ -106,6 +110,33 @@ Features and distances:
 
 Exit codes: 0 success, 2 wrong command line, 3 unusable data, 8 output not writable,
 130 interrupted.
+)";
+
+constexpr const char* kScoreHelp =
+    R"(Usage: knn score --model MODEL.pmml --data NEW.csv --predictions OUT.csv [options]
+
+Scores new records with a model document written by `knn run --pmml`, without the training
+data: the document's training cases ("originalData") are read back and each model is built
+again with the K, features and weights the document gives, nothing chosen anew. The
+predictions are those `knn run --score` writes with the same model, cell for cell. A document
+written with --compact holds no training cases and cannot be scored with.
+
+Options:
+  --model FILE         the model document (required)
+  --data FILE          the records to score, CSV with a header line; "-" reads standard
+                       input (required); when it has a target's column, the summary adds
+                       the error on it
+  --predictions FILE   where to write the predictions as CSV; "-" for standard output
+                       (the summary then goes to standard error) (required)
+  --library PATH       the component library (default: ../lib/libknn800.so beside the
+                       program's directory, then libknn800.so beside the program)
+  -q, --quiet          no progress output
+  -h, --help           show this help
+
+Exit codes: 0 success, 2 wrong command line, 3 the records do not fit the model, 4 the
+model document cannot be read or is not one knn run wrote with its case tables, 5 the
+model cannot be built again, 6 scoring failed, 7 no component library, 8 output not
+writable, 130 interrupted.
 )";
 
 constexpr const char* kRunHelp = R"(Usage: knn run --settings S.xml --data DATA.csv [options]
@@ -401,6 +432,35 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kExitOk;
 }
 
+int Score(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+          bool terminal) {
+    const OptionValues values = ParseOptions("score", args,
+                                             {{"model", true, true},
+                                              {"data", true, true},
+                                              {"predictions", true, true},
+                                              {"library", true, false},
+                                              {"quiet", false, false}});
+    ModelScoringOptions options;
+    options.model = Single("score", values, "model");
+    options.data = Single("score", values, "data");
+    options.predictions = Single("score", values, "predictions");
+    options.library = Single("score", values, "library");
+    options.quiet = values.count("quiet") > 0;
+    if (options.model == "-") {
+        UsageError("score",
+                   "--model needs a file: the document is read twice, which standard "
+                   "input cannot be");
+    }
+    for (const std::string& input : {options.model, options.data}) {
+        if (SameFile(options.predictions, input)) {
+            UsageError("score",
+                       "the output " + options.predictions + " would overwrite the input " + input);
+        }
+    }
+    ScoreWithModel(options, options.predictions == "-" ? err : out, err, terminal);
+    return kExitOk;
+}
+
 int Demo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          bool terminal) {
     const OptionValues values =
@@ -441,6 +501,8 @@ const char* HelpFor(const std::string& command) {
         return kInitHelp;
     if (command == "run")
         return kRunHelp;
+    if (command == "score")
+        return kScoreHelp;
     if (command == "demo")
         return kDemoHelp;
     return nullptr;
@@ -505,6 +567,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
         if (command == "run") {
             return Run(rest, out, err, errIsTerminal);
+        }
+        if (command == "score") {
+            return Score(rest, out, err, errIsTerminal);
         }
         return Demo(rest, out, err, errIsTerminal);
     } catch (const CliError& e) {

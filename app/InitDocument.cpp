@@ -5,6 +5,7 @@
 #include "Csv.h"
 #include "Errors.h"
 #include "InitSteps.h"
+#include "SettingsXml.h"
 #include "XMLElement.h"
 #include "knn/settings/SettingsKeys.h"
 
@@ -30,23 +31,8 @@ const std::string& Writable(const std::string& text, const std::string& what) {
     return text;
 }
 
-// A new element `name`, the last child of `parent`.
-XMLElement& Add(XMLElement& parent, const char* name) {
-    XMLElement* child = XMLElement::Create(name);
-    parent.AddChild(child);
-    return *child;
-}
-
 void AddComment(XMLElement& parent, const std::string& text) {
     parent.AddComment(XMLComment::Create(text));
-}
-
-void AddParameter(XMLElement& parameters, const char* key, const char* type,
-                  const std::string& value) {
-    XMLElement& parameter = Add(parameters, "Parameter");
-    parameter.AddAttribute("key", key);
-    parameter.AddAttribute("type", type);
-    parameter.AddAttribute("value", value);
 }
 
 const char* Bool(bool value) {
@@ -57,7 +43,7 @@ const char* Bool(bool value) {
 // are.
 XMLElement& AddField(XMLElement& dictionary, const std::string& name, const char* kind,
                      const std::string& label = "") {
-    XMLElement& field = Add(dictionary, "Field");
+    XMLElement& field = AddElement(dictionary, "Field");
     field.AddAttribute("name", Writable(name, "the column name"));
     field.AddAttribute("kind", kind);
     if (!label.empty()) {
@@ -73,7 +59,7 @@ void AddRange(XMLElement& field, const std::string& min, const std::string& max)
 
 void AddCategories(XMLElement& field, const std::vector<std::string>& values) {
     for (const std::string& value : values) {
-        Add(field, "Category").AddAttribute("value", Writable(value, "the category"));
+        AddElement(field, "Category").AddAttribute("value", Writable(value, "the category"));
     }
 }
 
@@ -104,7 +90,7 @@ void AddColumn(XMLElement& dictionary, const Column& column, Kind kind, long rec
 
 void AddDictionary(XMLElement& root, const InitOptions& options, const ScannedData& data,
                    const Plan& plan) {
-    XMLElement& dictionary = Add(root, "Dictionary");
+    XMLElement& dictionary = AddElement(root, "Dictionary");
     for (size_t i = 0; i < data.columns.size(); ++i) {
         if (plan.roles[i] != Role::kLeftOut) {
             AddColumn(dictionary, data.columns[i], plan.kinds[i], data.records);
@@ -172,11 +158,11 @@ void AddSelectionParameters(XMLElement& parameters, const InitOptions& options,
                                          "features."));
     AddParameter(parameters, Key::IsFeatureSelection, "bool", Bool(true));
     if (!plan.forced.empty()) {
-        XMLElement& forced = Add(parameters, "Array");
+        XMLElement& forced = AddElement(parameters, "Array");
         forced.AddAttribute("key", Key::ForcedVariables);
         forced.AddAttribute("type", "string");
         for (const size_t i : plan.forced) {
-            Add(forced, "Item").AddAttribute("value", data.columns[i].name);
+            AddElement(forced, "Item").AddAttribute("value", data.columns[i].name);
         }
     }
     if (!options.selectAuto) {
@@ -193,7 +179,7 @@ void AddSelectionParameters(XMLElement& parameters, const InitOptions& options,
 
 void AddParameters(XMLElement& root, const InitOptions& options, const ScannedData& data,
                    const Plan& plan) {
-    XMLElement& parameters = Add(root, "Parameters");
+    XMLElement& parameters = AddElement(root, "Parameters");
     AddParameter(parameters, Key::CaseIDVar, "string", plan.idName);
     AddParameter(parameters, Key::FocalVar, "string", plan.focalName);
     if (options.focal.empty()) {
@@ -230,14 +216,14 @@ std::string WriteDocument(const InitOptions& options, const ScannedData& data, c
         AddComment(root, "Note: " + note + ".");
     }
     AddDictionary(root, options, data, plan);
-    XMLElement& targets = Add(root, "Targets");
+    XMLElement& targets = AddElement(root, "Targets");
     for (const size_t i : plan.targets) {
-        Add(targets, "Target").AddAttribute("name", data.columns[i].name);
+        AddElement(targets, "Target").AddAttribute("name", data.columns[i].name);
     }
-    XMLElement& predictors = Add(root, "Predictors");
+    XMLElement& predictors = AddElement(root, "Predictors");
     for (size_t i = 0; i < data.columns.size(); ++i) {
         if (plan.roles[i] == Role::kPredictor) {
-            Add(predictors, "Predictor").AddAttribute("name", data.columns[i].name);
+            AddElement(predictors, "Predictor").AddAttribute("name", data.columns[i].name);
         }
     }
     AddParameters(root, options, data, plan);

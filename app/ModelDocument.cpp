@@ -1,12 +1,11 @@
 #include "ModelDocument.h"
 
-#include <libxml/xmlreader.h>
-
 #include <cmath>
 #include <limits>
 #include <memory>
 
 #include "Csv.h"
+#include "DocumentStream.h"
 #include "Errors.h"
 
 namespace knncli {
@@ -23,17 +22,16 @@ constexpr const char* kFeatureSelection = "FeatureSelection";
 constexpr const char* kFeatureKSelection = "FeatureKSelection";
 constexpr const char* kModelQuality = "modelQuality";  // a ComplexTable holding the next one
 constexpr const char* kErrorSummary = "errorSummary";
-
-std::string Text(const xmlChar* text) {
-    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
-}
+// What the setup is read from: the build's settings echo and the training-case table.
+constexpr const char* kSettingsEcho = "Orvex Model Settings";
+constexpr const char* kOriginalData = "originalData";
 
 std::optional<std::string> Attribute(xmlTextReaderPtr reader, const char* name) {
     xmlChar* value = xmlTextReaderGetAttribute(reader, reinterpret_cast<const xmlChar*>(name));
     if (value == nullptr) {
         return std::nullopt;
     }
-    std::string text = Text(value);
+    std::string text = NodeText(value);
     xmlFree(value);
     return text;
 }
@@ -63,47 +61,33 @@ std::optional<int> Integer(const std::string& text) {
     return static_cast<int>(*number);
 }
 
-#if LIBXML_VERSION >= 21200
-void OnError(void* context, const xmlError* error) {
-#else
-void OnError(void* context, xmlErrorPtr error) {
-#endif
-    auto* message = static_cast<std::string*>(context);
-    if (!message->empty() || error == nullptr) {
-        return;
-    }
-    std::string text = error->message != nullptr ? error->message : "unknown error";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    *message = (error->line > 0 ? "line " + std::to_string(error->line) + ": " : "") + text;
-}
-
 class DocumentReader {
 public:
-    DocumentReader(const std::string& path, const std::function<bool()>& interrupted)
-        : path_(path), interrupted_(interrupted) {}
+    DocumentReader(const std::string& path, const std::function<bool()>& interrupted,
+                   DocumentSetup* setup)
+        : path_(path), interrupted_(interrupted), setup_(setup) {}
 
     std::vector<DocumentModel> Read() {
-        // No network, no external entities, no entity expansion: the file is only data.
-        std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)> reader(
-            xmlReaderForFile(path_.c_str(), nullptr, XML_PARSE_NONET), xmlFreeTextReader);
-        if (reader == nullptr) {
-            throw ModelDocumentError("cannot open " + path_);
-        }
-        xmlTextReaderSetStructuredErrorHandler(reader.get(), OnError, &error_);
-        reader_ = reader.get();
+        const DocumentStream stream(path_);
+        reader_ = stream.Reader();
         long nodes = 0;
         int result = xmlTextReaderRead(reader_);
         while (result == 1) {
             if (++nodes % kNodesPerCheck == 0 && interrupted_ && interrupted_()) {
                 throw CliError(kExitInterrupted, "interrupted; no output file was written");
             }
+            // Entities are never expanded: a document that declares any is refused at once.
+            if (xmlTextReaderNodeType(reader_) == XML_READER_TYPE_DOCUMENT_TYPE) {
+                throw ModelDocumentError(
+                    "the document has a document type declaration, which a model document "
+                    "never has");
+            }
             const bool skip = Visit();
             result = skip ? xmlTextReaderNext(reader_) : xmlTextReaderRead(reader_);
         }
         if (result < 0) {
-            throw ModelDocumentError(error_.empty() ? "the document cannot be read" : error_);
+            throw ModelDocumentError(stream.Error().empty() ? "the document cannot be read"
+                                                            : stream.Error());
         }
         if (models_.empty()) {
             throw ModelDocumentError("the document holds no model");
@@ -117,18 +101,18 @@ private:
         const int type = xmlTextReaderNodeType(reader_);
         if (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA) {
             if (text_ != nullptr) {
-                *text_ += Text(xmlTextReaderConstValue(reader_));
+                *text_ += NodeText(xmlTextReaderConstValue(reader_));
             }
             return false;
         }
         if (type == XML_READER_TYPE_END_ELEMENT) {
-            End(Text(xmlTextReaderConstLocalName(reader_)));
+            End(NodeText(xmlTextReaderConstLocalName(reader_)));
             return false;
         }
         if (type != XML_READER_TYPE_ELEMENT) {
             return false;
         }
-        const std::string name = Text(xmlTextReaderConstLocalName(reader_));
+        const std::string name = NodeText(xmlTextReaderConstLocalName(reader_));
         const bool empty = xmlTextReaderIsEmptyElement(reader_) == 1;
         const bool skip = Start(name);
         if (empty && !skip) {
@@ -138,6 +122,9 @@ private:
     }
 
     bool Start(const std::string& name) {
+        if (setup_ != nullptr && model_ == nullptr && StartSetup(name)) {
+            return setup_->hasOriginalData && name == "Row";
+        }
         if (name == "NearestNeighborModel") {
             models_.emplace_back();
             model_ = &models_.back();
@@ -190,7 +177,72 @@ private:
         return false;
     }
 
+    // The settings echo, the dictionary and the training-case table; true when `name` was
+    // one of theirs.
+    bool StartSetup(const std::string& name) {
+        if (name == "MiningBuildTask" || name == "DataDictionary") {
+            section_ = name;
+            return true;
+        }
+        if (section_ == "MiningBuildTask") {
+            if (name == "Extension") {
+                setup_->echoed = setup_->echoed || Attribute(reader_, "name") == kSettingsEcho;
+            } else if (name == "Parameter") {
+                parameter_ = Attribute(reader_, "name").value_or("");
+                if (const auto value = Attribute(reader_, "value")) {
+                    setup_->parameters[parameter_] = *value;
+                }
+            } else if (name == "Value") {
+                setup_->lists[parameter_].push_back(Attribute(reader_, "value").value_or(""));
+            }
+            return true;
+        }
+        if (section_ == "DataDictionary") {
+            if (name == "DataField") {
+                DocumentField field;
+                field.name = Attribute(reader_, "name").value_or("");
+                field.label = Attribute(reader_, "displayName").value_or("");
+                field.optype = Attribute(reader_, "optype").value_or("");
+                field.dataType = Attribute(reader_, "dataType").value_or("");
+                setup_->fields.push_back(std::move(field));
+            } else if (!setup_->fields.empty() && name == "Interval") {
+                setup_->fields.back().min = Attribute(reader_, "leftMargin");
+                setup_->fields.back().max = Attribute(reader_, "rightMargin");
+            } else if (!setup_->fields.empty() && name == "Value") {
+                DocumentField& field = setup_->fields.back();
+                const std::string value = Attribute(reader_, "value").value_or("");
+                if (Attribute(reader_, "property") == "missing") {
+                    field.missing.push_back(value);
+                } else {
+                    field.categories.push_back(value);
+                    field.categoryLabels.push_back(Attribute(reader_, "displayValue").value_or(""));
+                }
+            }
+            return true;
+        }
+        if (name == "SimpleTable" && Attribute(reader_, "name") == kOriginalData) {
+            section_ = kOriginalData;
+            setup_->hasOriginalData = true;
+            return true;
+        }
+        if (section_ == kOriginalData) {
+            if (name == "ColumnNames") {
+                text_ = &setup_->originalColumns;
+            } else if (name == "Row") {
+                ++setup_->originalRows;
+            }
+            return true;
+        }
+        return false;
+    }
+
     void End(const std::string& name) {
+        if (setup_ != nullptr && model_ == nullptr &&
+            (name == "MiningBuildTask" || name == "DataDictionary" ||
+             (name == "SimpleTable" && section_ == kOriginalData))) {
+            section_.clear();
+            return;
+        }
         if (name == "NearestNeighborModel") {
             model_ = nullptr;
         } else if (name == "ColumnNames" || name == "Row") {
@@ -292,8 +344,10 @@ private:
 
     const std::string& path_;
     const std::function<bool()>& interrupted_;
+    DocumentSetup* setup_;
+    std::string section_;    // the part of the setup being read, or empty
+    std::string parameter_;  // the echoed parameter being read
     xmlTextReaderPtr reader_ = nullptr;
-    std::string error_;
     std::vector<DocumentModel> models_;
     DocumentModel* model_ = nullptr;  // the model element being read
     std::string table_;               // the table of interest being read, or empty
@@ -307,8 +361,9 @@ private:
 }  // namespace
 
 std::vector<DocumentModel> ReadModelDocument(const std::string& path,
-                                             const std::function<bool()>& interrupted) {
-    return DocumentReader(path, interrupted).Read();
+                                             const std::function<bool()>& interrupted,
+                                             DocumentSetup* setup) {
+    return DocumentReader(path, interrupted, setup).Read();
 }
 
 }  // namespace knncli

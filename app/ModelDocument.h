@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -55,10 +56,37 @@ struct DocumentModel {
     std::optional<double> trainingError;
 };
 
-// Reads the model elements of the document at `path`, in document order. Throws
-// ModelDocumentError when the file is not a readable document or holds no model, and
-// CliError(kExitInterrupted) when `interrupted` returns true on the way.
+// A field of the document's data dictionary, its texts as the document writes them.
+struct DocumentField {
+    std::string name;
+    std::string label;                        // "displayName"; empty for none
+    std::string optype;                       // "continuous" or "categorical"
+    std::string dataType;                     // "double", "integer", "string", "date", ...
+    std::optional<std::string> min, max;      // a continuous field's declared range
+    std::vector<std::string> categories;      // a categorical field's values, in category order
+    std::vector<std::string> categoryLabels;  // their display values ("" for none)
+    std::vector<std::string> missing;         // values that the settings declared missing
+};
+
+// What a document holds besides its models: the settings that the build echoed, the data
+// dictionary and the shape of the training-case table. Read only on request, for scoring
+// from the document.
+struct DocumentSetup {
+    bool echoed = false;  // the build's settings echo was found
+    std::map<std::string, std::string> parameters;
+    std::map<std::string, std::vector<std::string>> lists;  // "target", "inputs", ...
+    std::vector<DocumentField> fields;
+    bool hasOriginalData = false;
+    std::string originalColumns;  // the text of the table's column names
+    long originalRows = 0;
+};
+
+// Reads the model elements of the document at `path`, in document order, and when `setup`
+// is given what the document holds besides. Throws ModelDocumentError when the file is not a
+// readable document or holds no model, and CliError(kExitInterrupted) when `interrupted`
+// returns true on the way.
 std::vector<DocumentModel> ReadModelDocument(const std::string& path,
-                                             const std::function<bool()>& interrupted);
+                                             const std::function<bool()>& interrupted,
+                                             DocumentSetup* setup = nullptr);
 
 }  // namespace knncli

@@ -20,6 +20,7 @@
 #include "Predictions.h"
 #include "Progress.h"
 #include "RunFacts.h"
+#include "Scoring.h"
 #include "Settings.h"
 #include "SummaryJson.h"
 #include "TrainingSource.h"
@@ -36,22 +37,6 @@ using VelCommon_940::VelStatus;
 
 std::string Quote(const std::string& text) {
     return "\"" + text + "\"";
-}
-
-[[noreturn]] void Interrupted() {
-    throw CliError(kExitInterrupted, "interrupted; no output file was written");
-}
-
-// A copy of a record in which the targets are missing: the component is asked for them, and
-// a known target value must not count as an observed outcome of a prediction.
-VelCommon_940::Record WithoutTargets(const AnalysisSettings& settings, const double* row,
-                                     int width) {
-    VelCommon_940::Record record(std::vector<double>(row, row + width));
-    for (const int target : settings.targets) {
-        record.Values()[static_cast<size_t>(target)] =
-            settings.IsCategorical(target) ? -1.0 : VelMV::Missing();
-    }
-    return record;
 }
 
 void PrintDropped(std::ostream& out, const std::map<DropReason, long>& dropped,
@@ -83,20 +68,6 @@ std::string DataContext(const LoadedData& data, const AnalysisSettings& settings
         context.pop_back();
     }
     return context;
-}
-
-// Notes on the values of a file that lie outside their field's declared range.
-void PrintRangeNotes(std::ostream& out, const LoadedData& data, const AnalysisSettings& settings) {
-    if (data.outOfRange.empty()) {
-        return;
-    }
-    out << "Notes on " << data.file << ":\n";
-    for (const auto& [field, count] : data.outOfRange) {
-        out << "  - " << count << (count == 1 ? " value" : " values") << " of the field "
-            << Quote(settings.FieldName(field)) << (count == 1 ? " lies" : " lie")
-            << " outside its declared range; rescaling puts " << (count == 1 ? "it" : "them")
-            << " beyond -1 ... 1\n";
-    }
 }
 
 void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSettings& settings,
@@ -139,6 +110,9 @@ ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& do
     VelCommon_940::ExportOptions exportOptions;
     exportOptions.utf8 = true;
     exportOptions.caseTables = caseTables;
+    // The numbers that make the model read back exactly, so that `knn score` builds the very
+    // model again from the document.
+    exportOptions.exactNumbers = true;
     exportOptions.applicationName = "knn";
     exportOptions.applicationVersion = "1.0";
     facts.exported = algorithm.Export(document.Stream(), &exportOptions);
@@ -163,113 +137,6 @@ ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& do
     } catch (const ModelDocumentError& e) {
         facts.problem = std::string("the model document cannot be read back: ") + e.what();
     }
-    return facts;
-}
-
-// Scores every record of the --score file into `file`.
-ScoringFacts ScoreFile(VelCommon_940::IVelAlgorithm& algorithm, const RunOptions& options,
-                       const AnalysisSettings& settings, const LoadedData& training,
-                       const ModelFacts& models, OutputFile& file, std::ostream& summary,
-                       ConsoleProgress& progress) {
-    progress.Step("reading " + options.score);
-    const LoadedData data =
-        LoadData(options.score, settings, DataRole::kScoring, InterruptRequested, &training);
-    progress.Step("scoring " + std::to_string(data.Records()) + " records");
-    const std::vector<int> order = ResultOrder(settings);
-    if (!options.heading.empty()) {
-        progress.Finish();
-        summary << options.heading << '\n' << std::flush;
-    }
-    PredictionWriter writer(file.Stream(), settings,
-                            settings.caseId >= 0 ? settings.FieldName(settings.caseId) : "record",
-                            options.digits, training.textIds ? &training.idTexts : nullptr);
-    std::vector<bool> knownTargets;
-    for (const int target : order) {
-        knownTargets.push_back(data.HasColumn(target));
-    }
-    Evaluation evaluation(settings, order, knownTargets);
-
-    // Each target gets its own K nearest neighbours, also when one search serves them all.
-    VelCommon_940::ScoreOptions scoreOptions;
-    scoreOptions.perTargetK = true;
-    std::map<std::string, long> failures;
-    for (long i = 0; i < data.Records(); ++i) {
-        if (InterruptRequested()) {
-            Interrupted();
-        }
-        progress.Advance("scoring", i, data.Records());
-        const double* row = data.Record(i);
-        ScoredRecord scored;
-        if (data.caseIdFromRecordNumber || settings.caseId < 0) {
-            scored.id = std::to_string(i + 1);
-        } else if (data.textIds) {
-            scored.id = static_cast<size_t>(i) < data.idTexts.size() ? data.idTexts[i] : "";
-        } else if (!VelMV::IsMissing(row[settings.caseId])) {
-            scored.id = FormatIdentifier(row[settings.caseId]);
-        }
-        std::vector<std::vector<double>> results;
-        const VelStatus status =
-            algorithm.Score(WithoutTargets(settings, row, data.width), &scoreOptions, results);
-        if (status.IsError()) {
-            const long field = status.GetDiscreteDatum(0);
-            std::string reason;
-            if (status.GetErrorCode() == Code::BadScoreRecord && field >= 0) {
-                const bool unknown = data.unknownCells.count({i, static_cast<int>(field)}) > 0;
-                reason = DescribeDropReason(
-                    {unknown ? DropReason::kUnknownCategory : DropReason::kMissingValue,
-                     static_cast<int>(field)},
-                    settings);
-            } else {
-                reason = DescribeStatus(status, &settings);
-            }
-            ++failures[reason];
-        } else {
-            for (size_t r = 0; r < results.size(); ++r) {
-                const int categories = r < order.size() ? settings.CategoryCount(order[r]) : -1;
-                TargetResult decoded;
-                if (!DecodeResult(results[r], categories, decoded)) {
-                    throw CliError(kExitModelUse, "the component returned a scoring result of " +
-                                                      std::to_string(results[r].size()) +
-                                                      " values, which fits no known layout");
-                }
-                scored.results.push_back(std::move(decoded));
-            }
-            evaluation.Add(row, scored.results);
-        }
-        writer.Add(std::move(scored));
-    }
-    writer.Finish();
-    if (InterruptRequested()) {
-        Interrupted();
-    }
-    progress.Finish();
-
-    long failed = 0;
-    for (const auto& entry : failures) {
-        failed += entry.second;
-    }
-    ScoringFacts facts;
-    facts.file = options.score;
-    facts.records = data.Records();
-    facts.failed = failed;
-    facts.failures = failures;
-    facts.outOfRange = data.outOfRange;
-    std::ostringstream report;
-    report << "Scored " << data.Records() - failed << " of " << data.Records() << " records of "
-           << options.score << "; predictions "
-           << (file.IsStandardOutput() ? "written above" : "written to " + options.predictions)
-           << '\n';
-    if (failed > 0) {
-        report << "  " << failed << (failed == 1 ? " record" : " records")
-               << " could not be scored (their prediction cells are empty):\n";
-        for (const auto& [reason, count] : failures) {
-            report << "      " << count << "  " << reason << '\n';
-        }
-    }
-    evaluation.Print(report, options.score, models.models);
-    PrintRangeNotes(report, data, settings);
-    facts.report = report.str();
-    facts.evaluation.emplace(std::move(evaluation));
     return facts;
 }
 
@@ -421,8 +288,17 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
 
     std::optional<ScoringFacts> scoring;
     if (predictions != nullptr) {
-        scoring.emplace(
-            ScoreFile(*algorithm, options, settings, data, facts, *predictions, summary, progress));
+        ScoringRequest request{options.score, options.predictions, options.digits, options.heading};
+        const RecordScorer scorer = [&algorithm](const VelCommon_940::Record& record,
+                                                 std::vector<std::vector<double>>& results) {
+            // Each target gets its own K nearest neighbours, also when one search serves them
+            // all.
+            VelCommon_940::ScoreOptions scoreOptions;
+            scoreOptions.perTargetK = true;
+            return algorithm->Score(record, &scoreOptions, results);
+        };
+        scoring.emplace(ScoreFile(scorer, request, settings, &data, facts.models, *predictions,
+                                  summary, progress));
     }
     if (summaryJson != nullptr) {
         WriteSummaryJson(summaryJson->Stream(), options, settings, data, facts, warnings,

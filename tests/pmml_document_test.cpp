@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
+#include <sstream>
 
 #include "PmmlTestSupport.h"
 #include "TestSources.h"
 #include "knn/api/KNNFactory.h"
+#include "knn/data/KNNContVariable.h"
 #include "knn/selection/KNNFeatureSelection.h"
 #include "knn/selection/KNNModelSelection.h"
 #include "knn/tables/KNNTableFormat.h"
@@ -393,4 +396,55 @@ TEST(PmmlDocument, CompactDocumentIsTheFullOneWithoutItsCaseTables) {
         EXPECT_NE(e.document.find("<ComplexTable name=\"modelQuality\""), std::string::npos);
         EXPECT_EQ(dir.Files().size(), 0u);
     }
+}
+
+TEST(PmmlDocument, ExactNumbersReadBackAsTheValuesTheModelHolds) {
+    ScratchDir dir;
+    // A range over which mapping a rescaled value back misses the value it came from about
+    // once in a thousand, and full-precision values; w is an extra field after the others.
+    const double min = 385.83779945665361;
+    const double max = 19610.415799976556;
+    SettingsDocument d = Classification(dir.Prefix());
+    d.Predictor("x2").Predictor("w").ExtraField(
+        "<Field name=\"w\" kind=\"continuous\" min=\"385.83779945665361\" "
+        "max=\"19610.415799976556\"/>");
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    VectorRecordSource source;
+    std::vector<std::vector<double>> values;  // x1, x2, w of every case
+    for (int i = 0; i < 3000; ++i) {
+        const double x1 = i == 7 ? 2.5 : 10.0 * unit(random);
+        const double x2 = std::nextafter(-5.0, 0.0) + (i % 3) * 1e-15 * i;
+        const double w = min + (max - min) * unit(random);
+        values.push_back({x1, x2, w});
+        // id, x1, x2, x3, c, y, cls, focal, fold, label, w
+        source.Add({i + 1.0, x1, x2, 0.5, 0, 0, x1 > 5.0 ? 1.0 : 0.0, 1, 0, 0, w});
+    }
+    ExportedModel e;
+    ASSERT_TRUE(e.Build(d, source));
+    ExportOptions exact;
+    exact.exactNumbers = true;
+    ASSERT_TRUE(e.Export(&exact).IsOK()) << e.status.GetMessage();
+    const Lines rows = Texts(Table(e.document, "originalData"));
+    ASSERT_EQ(rows.size(), values.size());
+    const double ranges[][2] = {{0, 10}, {-5, 5}, {min, max}};
+    const size_t columns[] = {2, 3, 11};  // ID;id;x1;x2;x3;c;y;cls;focal;fold;label;w
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::vector<std::string> cells;
+        std::stringstream row(rows[i]);
+        for (std::string cell; std::getline(row, cell, ';');) {
+            cells.push_back(cell);
+        }
+        ASSERT_EQ(cells.size(), 12u) << rows[i];
+        // Each measurement rescales to exactly the prepared value.
+        for (size_t f = 0; f < 3; ++f) {
+            const double lo = ranges[f][0];
+            const double hi = ranges[f][1];
+            EXPECT_EQ(KNN_800::KNNContVariable::Rescaled(std::stod(cells[columns[f]]), lo, hi),
+                      KNN_800::KNNContVariable::Rescaled(values[i][f], lo, hi))
+                << rows[i];
+        }
+    }
+    // A value read from a short text keeps its text, as without the option.
+    EXPECT_EQ(rows[7].substr(0, rows[7].find(";", rows[7].find(";", 2) + 1) + 1), "8;8;2.5;");
 }

@@ -349,6 +349,26 @@ TEST(SettingsReader, NeighbourOnlyAnalysisReadsOnlySpecifiedK) {
     EXPECT_TRUE(reader.Settings().Responses.empty());
 }
 
+TEST(SettingsReader, FourKeysOfAnotherTypeKeepTheirDefaultsSilently) {
+    // Every other key of another type stops the reading (SettingsReaderErrors); these four are
+    // passed over. Automatic K selection that was on would need a fold field and fail.
+    SettingsReader reader;
+    const VelStatus status = ReadDocument(Basic()
+                                              .Param("use_caselabels", "int", "1")
+                                              .Param("CaseLabelVar", "string", "label")
+                                              .Param("IsAutoKSelection", "string", "true")
+                                              .Param("fieldFormat", "int", "3")
+                                              .Param("FocalCaseValue", "int", "1"),
+                                          reader);
+    ASSERT_TRUE(status.IsOK()) << status.GetErrorCode() << " " << status.GetMessage();
+    const KNN_800::KNNSettings& s = reader.Settings();
+    EXPECT_EQ(s.CaseLabelVariable, -1);
+    EXPECT_EQ(s.UsedVariables, (std::vector<int>{kId, kFocal, kCls, kX1, kX2, kX3}));
+    EXPECT_FALSE(s.IsAutoKSelection);
+    EXPECT_EQ(s.fieldFormat, "");
+    EXPECT_EQ(s.FocalCaseValueText, "");
+}
+
 TEST(SettingsReader, RoleFieldsAreNeverFeatures) {
     SettingsReader reader;
     const VelStatus status = ReadDocument(SettingsDocument()

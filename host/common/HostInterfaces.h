@@ -55,6 +55,12 @@ struct ExportOptions {
     // probabilities. Everything else, the model-quality tables included, is as in the full
     // document: the training cases are still scored for them, but no row is written.
     bool caseTables = true;
+    // True writes the numbers that make the model (the declared ranges, the values of the
+    // training cases, the importances and weights) so that each reads back as exactly the
+    // double the component holds: the shortest such text instead of 15 significant digits,
+    // and for a rescaled value one that its range rescales to exactly the prepared value. A
+    // model built again from such a document is the same model, to the bit.
+    bool exactNumbers = false;
 };
 
 }  // namespace VelCommon_940

@@ -28,8 +28,7 @@ double KNNContVariable::Coded(double value) const {
     if (!rescale) {
         return value;
     }
-    const double t = (value - min) / (max - min);
-    return 2.0 * t - 1.0;
+    return Rescaled(value, min, max);
 }
 
 bool KNNContVariable::IsInvalidValue(const VelCommon_940::Record& record) const {

@@ -34,6 +34,11 @@ public:
     // The value as stored in the prepared data: 2t - 1 with t = (value - min) / (max - min)
     // when rescaling, else unchanged.
     double Coded(double value) const;
+    // 2t - 1 with t = (value - min) / (max - min): a value rescaled onto -1 ... 1 by the range.
+    static double Rescaled(double value, double min, double max) {
+        const double t = (value - min) / (max - min);
+        return 2.0 * t - 1.0;
+    }
 
     int Index() const { return index; }
     bool IsUsed() const { return used; }

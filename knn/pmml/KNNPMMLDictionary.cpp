@@ -66,8 +66,8 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteDataField(const IVelVariable& variabl
         Element interval(XMLElement::Create("Interval"));
         interval->AddAttribute("closure", "openClosed");
         if (continuous != nullptr) {
-            interval->AddAttribute("leftMargin", FormatDouble(continuous->GetMin()));
-            interval->AddAttribute("rightMargin", FormatDouble(continuous->GetMax()));
+            interval->AddAttribute("leftMargin", ModelNumber(continuous->GetMin()));
+            interval->AddAttribute("rightMargin", ModelNumber(continuous->GetMax()));
         }
         Append(*field, std::move(interval));
     } else if (kind == VelXML_940::kNumericCategorical || kind == VelXML_940::kStringCategorical) {
@@ -99,6 +99,21 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteDataField(const IVelVariable& variabl
             Append(*field, std::move(value));
         }
     }
+    // The values that the settings declare missing, so that a reader of the document treats
+    // the records it scores as the component would.
+    if (const VelXML_940::VelValueTable* table = variable.GetValueTable()) {
+        std::vector<std::string> missing;
+        for (const double value : table->MissingValues()) {
+            missing.push_back(ModelNumber(value));
+        }
+        missing.insert(missing.end(), table->MissingTexts().begin(), table->MissingTexts().end());
+        for (const std::string& text : missing) {
+            Element value(XMLElement::Create("Value"));
+            value->AddAttribute("value", text);
+            value->AddAttribute("property", "missing");
+            Append(*field, std::move(value));
+        }
+    }
     return field;
 }
 
@@ -122,13 +137,13 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteMiningSchema(size_t m) const {
         // selection (forced fields first, then the added ones), not the candidate order.
         const size_t position = static_cast<size_t>(at - features.begin());
         if (settings.IsFeaImportance && position < importances.size()) {
-            field->AddAttribute("importance", FormatDouble(importances[position]));
+            field->AddAttribute("importance", ModelNumber(importances[position]));
         }
         field->AddAttribute("usageType", "active");
         if (settings.IsFeaWeight && position < weights.size()) {
             Element weight(XMLElement::Create("Extension"));
             weight->AddAttribute("name", "weight");
-            weight->AddAttribute("value", FormatDouble(weights[position]));
+            weight->AddAttribute("value", ModelNumber(weights[position]));
             Append(*field, std::move(weight));
         }
         Append(*schema, std::move(field));
@@ -211,6 +226,21 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteBuildTask() const {
     list(Key::ForcedVariables, s.ForcedVariables);
     list("target", s.Responses);
     list("inputs", s.Features);
+    // Fixed features and their weights are the model's own: the mining schema lists the
+    // candidates in dictionary order and shows no weight unless they are importances.
+    list(Key::SpecifiedFeature, s.SpecifiedFeature);
+    if (!s.SpecifiedFeature.empty()) {
+        Element parameter(XMLElement::Create("Parameter"));
+        parameter->AddAttribute("name", Key::SpecifiedFeatureWeight);
+        Element values(XMLElement::Create("ListValue"));
+        for (const double weight : s.SpecifiedFeatureWeight) {
+            Element value(XMLElement::Create("Value"));
+            value->AddAttribute("value", ModelNumber(weight));
+            Append(*values, std::move(value));
+        }
+        Append(*parameter, std::move(values));
+        Append(parameters, std::move(parameter));
+    }
     return task;
 }
 

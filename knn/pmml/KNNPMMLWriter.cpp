@@ -55,9 +55,15 @@ KNNPMMLWriter::KNNPMMLWriter(const KNNDataPreparation& preparation,
 // the writer, and with them their temporary files.
 KNNPMMLWriter::~KNNPMMLWriter() = default;
 
+std::string KNNPMMLWriter::ModelNumber(double value) const {
+    return exactNumbers ? FormatExactDouble(value) : FormatDouble(value);
+}
+
 VelStatus KNNPMMLWriter::WriteDocument(std::ostream& out, const ExportOptions* options) {
     utf8 = options != nullptr && options->utf8;
     caseTables = options == nullptr || options->caseTables;
+    exactNumbers = options != nullptr && options->exactNumbers;
+    cells.SetExact(exactNumbers);
 
     // The whole document; its disk-backed elements remove their files when it goes. Every
     // section is the document's from the moment AddChild takes it.

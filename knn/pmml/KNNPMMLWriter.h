@@ -99,6 +99,8 @@ private:
     void CheckArchiveStream(VelXML_940::XMLElement* element);
 
     std::string FieldName(int index) const;
+    // A number that makes the model: exact when the options ask for it, else 15 digits.
+    std::string ModelNumber(double value) const;
 
     const KNNSettings& settings;
     const VelXML_940::VelVarList& dictionary;
@@ -108,7 +110,8 @@ private:
     RunContext& context;
     KNNCellFormat cells;
     bool utf8 = false;
-    bool caseTables = true;  // false: the training cases are scored, but no case table is made
+    bool caseTables = true;     // false: the training cases are scored, but no case table is made
+    bool exactNumbers = false;  // the numbers that make the model read back exactly
     VelCommon_940::VelStatus status;
     bool jointScoring = true;
     uint64_t responseCount = 0;

@@ -1,7 +1,11 @@
 #include "knn/tables/KNNCellFormat.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 
 #include "VelMV.h"
 #include "knn/base/CategoryCode.h"
@@ -25,6 +29,58 @@ std::string EscapeCell(const std::string& text) {
         escaped += c;
     }
     return escaped;
+}
+
+// An order of the finite doubles as integers: a < b exactly when Key(a) < Key(b).
+int64_t Key(double value) {
+    int64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits >= 0 ? bits : std::numeric_limits<int64_t>::min() - bits;
+}
+
+double FromKey(int64_t key) {
+    const int64_t bits = key >= 0 ? key : std::numeric_limits<int64_t>::min() - key;
+    double value = 0.0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// A value that the range [min, max] rescales to exactly `coded`. Rescaling is monotone, so
+// when the value mapped back by the inverse formula misses by a rounding, the doubles around
+// it are searched by bisection; a value that rescales to `coded` always exists, since `coded`
+// was made by rescaling one.
+double Preimage(double coded, double min, double max, double guess) {
+    const auto rescaled = [min, max](int64_t key) {
+        return KNNContVariable::Rescaled(FromKey(key), min, max);
+    };
+    if (!std::isfinite(guess) || KNNContVariable::Rescaled(guess, min, max) == coded) {
+        return guess;
+    }
+    int64_t low = Key(guess);
+    int64_t high = low;
+    const bool below = KNNContVariable::Rescaled(guess, min, max) < coded;
+    // Widen the bracket until it holds `coded`: [low, high] with rescaled(low) < coded and
+    // rescaled(high) >= coded.
+    for (int64_t step = 1; step > 0 && step < (int64_t{1} << 62); step *= 2) {
+        if (below) {
+            high = low + step;
+            if (!std::isfinite(FromKey(high)) || rescaled(high) >= coded) {
+                break;
+            }
+            low = high;
+        } else {
+            low = high - step;
+            if (!std::isfinite(FromKey(low)) || rescaled(low) < coded) {
+                break;
+            }
+            high = low;
+        }
+    }
+    while (high - low > 1) {
+        const int64_t middle = low + (high - low) / 2;
+        (rescaled(middle) < coded ? low : high) = middle;
+    }
+    return rescaled(high) == coded ? FromKey(high) : guess;
 }
 
 }  // namespace
@@ -81,12 +137,12 @@ void KNNCellFormat::AppendText(std::string& out, double value, int field) const 
             return;
         }
         if (column.rescaled && !VelMV::IsMissing(value)) {
-            AppendDouble(out, (column.max - column.min) * (value + 1.0) * 0.5 + column.min);
+            AppendNumber(out, Unscaled(value, column));
         } else if (VelMV::IsMissing(value) ||
                    (column.values != nullptr && column.values->IsMissingValue(value))) {
             AppendDouble(out, VelMV::Missing());
         } else {
-            AppendDouble(out, value);
+            AppendNumber(out, value);
         }
         return;
     }
@@ -110,18 +166,24 @@ std::string KNNCellFormat::ComputeText(double value, int field) const {
             const Column& column = columns[static_cast<size_t>(field)];
             // A rescaled value is never missing (cases missing a used field were dropped),
             // and it must not be compared with missing values declared in raw units.
+            std::string text;
             if (column.rescaled && !VelMV::IsMissing(value)) {
-                return FormatDouble((column.max - column.min) * (value + 1.0) * 0.5 + column.min);
+                AppendNumber(text, Unscaled(value, column));
+            } else if (VelMV::IsMissing(value) ||
+                       (values != nullptr && values->IsMissingValue(value))) {
+                AppendDouble(text, VelMV::Missing());
+            } else {
+                AppendNumber(text, value);
             }
-            if (VelMV::IsMissing(value) || (values != nullptr && values->IsMissingValue(value))) {
-                return FormatDouble(VelMV::Missing());
-            }
-            return FormatDouble(value);
+            return text;
         }
-        case VelXML_940::kNumericCategorical:
+        case VelXML_940::kNumericCategorical: {
             // Not a category (a missing value): the host's missing value.
-            return FormatDouble(values != nullptr ? values->GetNumericValue(CategoryCode(value))
-                                                  : VelMV::Missing());
+            std::string text;
+            AppendNumber(text, values != nullptr ? values->GetNumericValue(CategoryCode(value))
+                                                 : VelMV::Missing());
+            return text;
+        }
         case VelXML_940::kStringCategorical: {
             std::string text;
             if (value == -1.0 || values == nullptr || values->IsMissingText(FormatDouble(value)) ||
@@ -133,6 +195,42 @@ std::string KNNCellFormat::ComputeText(double value, int field) const {
         default:
             return std::string();
     }
+}
+
+void KNNCellFormat::SetExact(bool exactNumbers) {
+    exact = exactNumbers;
+    for (size_t f = 0; f < columns.size(); ++f) {
+        Column& column = columns[f];
+        if (column.exists && column.kind != VelXML_940::kContinuous) {
+            column.categoryTexts = CategoryTexts(static_cast<int>(f));
+        }
+    }
+}
+
+void KNNCellFormat::AppendNumber(std::string& out, double value) const {
+    if (exact) {
+        AppendExactDouble(out, value);
+    } else {
+        AppendDouble(out, value);
+    }
+}
+
+double KNNCellFormat::Unscaled(double value, const Column& column) const {
+    const double guess = (column.max - column.min) * (value + 1.0) * 0.5 + column.min;
+    if (!exact) {
+        return guess;
+    }
+    // The value of the guess's 15-digit text, when the range rescales it to `value`, keeps
+    // the text of the inexact form (the guess itself is often a rounding away from the value
+    // that was read, such as 5.1000000000000005 for 5.1).
+    double rounded = 0.0;
+    const std::string text = FormatDouble(guess);
+    if (std::from_chars(text.data(), text.data() + text.size(), rounded).ptr ==
+            text.data() + text.size() &&
+        KNNContVariable::Rescaled(rounded, column.min, column.max) == value) {
+        return rounded;
+    }
+    return Preimage(value, column.min, column.max, guess);
 }
 
 std::vector<std::string> KNNCellFormat::CategoryTexts(int field) const {

@@ -24,6 +24,10 @@ public:
     void AppendText(std::string& out, double value, int field) const;
     // The texts of the categories 0, 1, ... of a categorical field.
     std::vector<std::string> CategoryTexts(int field) const;
+    // With `exact`, numbers are written so that each reads back as exactly the double it
+    // stands for, and a rescaled value as a value that the range rescales to exactly it
+    // (instead of with 15 significant digits).
+    void SetExact(bool exact);
 
 private:
     // What the text of a field's values needs, per dictionary field.
@@ -40,8 +44,13 @@ private:
     // The text of a value that has no text made in advance.
     std::string ComputeText(double value, int field) const;
 
+    void AppendNumber(std::string& out, double value) const;
+    // A value in the field's own units, for a value rescaled by the column's range.
+    double Unscaled(double value, const Column& column) const;
+
     const VelXML_940::VelVarList& dictionary;
     std::vector<Column> columns;
+    bool exact = false;
 };
 
 }  // namespace KNN_800

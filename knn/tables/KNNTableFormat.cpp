@@ -1,6 +1,7 @@
 #include "knn/tables/KNNTableFormat.h"
 
 #include <charconv>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -19,6 +20,26 @@ void AppendDouble(std::string& out, double value) {
 std::string FormatDouble(double value) {
     std::string text;
     AppendDouble(text, value);
+    return text;
+}
+
+void AppendExactDouble(std::string& out, double value) {
+    // The text of AppendDouble when it reads back as `value`, which it does for every number
+    // that was itself read from at most 15 significant digits; else the shortest exact text.
+    char text[32];  // either text needs at most 24 characters: sign, 17 digits, point, "e-308"
+    std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+    double back = 0.0;
+    if (std::isfinite(value) &&
+        (std::from_chars(text, end.ptr, back).ptr != end.ptr || back != value)) {
+        end = std::to_chars(text, text + sizeof text, value);
+    }
+    out.append(text, end.ptr);
+}
+
+std::string FormatExactDouble(double value) {
+    std::string text;
+    AppendExactDouble(text, value);
     return text;
 }
 

@@ -19,6 +19,9 @@ namespace KNN_800 {
 std::string FormatDouble(double value);
 // The same text appended to `out`.
 void AppendDouble(std::string& out, double value);
+// The shortest text that reads back as exactly `value` (of a non-finite value, as AppendDouble).
+void AppendExactDouble(std::string& out, double value);
+std::string FormatExactDouble(double value);
 
 // The name of dictionary field `index`; empty when there is none.
 std::string FieldName(const VelXML_940::VelVarList& dictionary, int index);

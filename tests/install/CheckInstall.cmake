@@ -168,9 +168,9 @@ ask knn demo -
     message(STATUS "completion answers:\n${answers}")
     check("knn r completes to run" answers MATCHES "knn r=>run\n")
     check("knn completes to the commands and the program's options"
-        answers MATCHES "knn =>init run demo help [^\n]*--help --version\n")
+        answers MATCHES "knn =>init run score demo help [^\n]*--help --version\n")
     check("knn help completes to the other commands, not to options"
-        answers MATCHES "knn help =>init run demo[^-\n]*\n")
+        answers MATCHES "knn help =>init run score demo[^-\n]*\n")
     check("knn run --se completes to --settings" answers MATCHES "knn run --se=>--settings\n")
     check("knn run --settings completes a file name"
         answers MATCHES "knn run --settings sett=>settings-file.xml\n")
