@@ -182,7 +182,8 @@ const std::map<long, Sentence>& Sentences() {
           "fewer features will be selected",
           nullptr}},
         {Code::MaxKReduced,
-         {"MaxK was larger than the number of valid cases minus one and has been reduced",
+         {"MaxK was larger than the number of valid cases minus one and has been reduced to "
+          "it (and so has MinK where it was larger too)",
           nullptr}},
         {Code::SpecifiedKReduced,
          {"SpecifiedK was larger than the number of valid cases minus one and has been reduced",
