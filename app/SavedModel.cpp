@@ -174,6 +174,10 @@ std::vector<std::string> Weights(const SavedModel& saved, const DocumentModel& m
         const auto feature =
             std::find_if(model.features.begin(), model.features.end(),
                          [&name](const DocumentFeature& f) { return f.name == name; });
+        if (feature == model.features.end()) {
+            Missing("does not give the weight of the feature \"" + name + "\" of the model \"" +
+                    model.response + "\"");
+        }
         if (!feature->weight) {
             weights.emplace_back("1");
         } else if (!(*feature->weight > 0.0)) {

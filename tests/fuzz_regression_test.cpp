@@ -44,3 +44,7 @@ TEST(FuzzInputs, SettingsDocuments) {
 TEST(FuzzInputs, CsvFiles) {
     EXPECT_GT(ReadAll({"corpus-csv", "regressions/csv"}, knn_fuzz::ReadCsvFile), 0);
 }
+
+TEST(FuzzInputs, ModelDocuments) {
+    EXPECT_GT(ReadAll({"corpus-model", "regressions/model"}, knn_fuzz::ReadModelDocumentFile), 0);
+}

@@ -1,8 +1,9 @@
-// The two readers of outside input, each fed arbitrary bytes: the settings reader (the
-// program's own reading and the component's factory) and the CSV reader (record by record,
-// then whole files loaded against a fixed settings document). The fuzz targets call these, and
-// so does the regression test with the seed corpora and the inputs that once broke a reader.
-// Each returns a description of what went wrong that must never go wrong, or an empty text.
+// The readers of outside input, each fed arbitrary bytes: the settings reader (the program's
+// own reading and the component's factory), the CSV reader (record by record, then whole files
+// loaded against a fixed settings document) and the reader of saved model documents. The fuzz
+// targets call these, and so does the regression test with the seed corpora and the inputs that
+// once broke a reader. Each returns a description of what went wrong that must never go wrong, or
+// an empty text.
 #pragma once
 
 #include <unistd.h>
@@ -20,7 +21,10 @@
 
 #include "Csv.h"
 #include "Data.h"
+#include "DocumentCases.h"
 #include "Errors.h"
+#include "Progress.h"
+#include "SavedModel.h"
 #include "Settings.h"
 #include "knn/api/KNNFactory.h"
 
@@ -184,6 +188,47 @@ inline std::string ReadCsvFile(std::string_view bytes) {
             problem = CheckLoadedData(scoring, knncli::DataRole::kScoring);
         }
     } catch (const knncli::CsvError&) {
+    }
+    std::filesystem::remove(path);
+    return problem;
+}
+
+// A saved model document. Refusing it is fine (with ModelDocumentError, or CliError for
+// settings that cannot be used); anything else that escapes, or a crash, is not. A document
+// that is taken must give settings the program reads, and its training cases are read to the
+// end as records of the dictionary's width, or refused.
+inline std::string ReadModelDocumentFile(std::string_view bytes) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("knn_fuzz_" + std::to_string(getpid()) + ".pmml");
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::string problem;
+    try {
+        const knncli::SavedModel saved = knncli::ReadSavedModel(path.string(), nullptr);
+        const knncli::AnalysisSettings settings =
+            knncli::ParseSettings(saved.settingsText, path.string());
+        for (const std::string& text : saved.modelSettings) {
+            knncli::ParseSettings(text, path.string());
+        }
+        std::ostringstream quiet;
+        knncli::ConsoleProgress progress(quiet, false, true);
+        knncli::DocumentCases cases(path.string(), settings, progress, nullptr);
+        const int width = settings.dictionary->Size();
+        while (const VelCommon_940::Record* record = cases.Next()) {
+            if (record->Size() != width && record->Size() != 0) {
+                problem = "a training case of the document has " + std::to_string(record->Size()) +
+                          " values for " + std::to_string(width) + " fields";
+                break;
+            }
+            if (record->Size() == 0) {
+                break;  // refused: the reason waits for Finish
+            }
+        }
+        cases.Finish();
+    } catch (const knncli::ModelDocumentError&) {
+    } catch (const knncli::CliError& error) {
+        if (error.Code() != knncli::kExitSettings) {
+            problem = "reading the document failed with exit code " + std::to_string(error.Code());
+        }
     }
     std::filesystem::remove(path);
     return problem;
