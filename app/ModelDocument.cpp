@@ -112,6 +112,9 @@ private:
         if (type != XML_READER_TYPE_ELEMENT) {
             return false;
         }
+        // Text is taken only from a ColumnNames or Row without child elements: in a damaged
+        // document another element may start inside one, and may clear the rows.
+        text_ = nullptr;
         const std::string name = NodeText(xmlTextReaderConstLocalName(reader_));
         const bool empty = xmlTextReaderIsEmptyElement(reader_) == 1;
         const bool skip = Start(name);
@@ -170,7 +173,7 @@ private:
                 }
                 model_->features.push_back(std::move(feature));
             }
-        } else if (name == "Extension" && inActiveField_ &&
+        } else if (name == "Extension" && inActiveField_ && !model_->features.empty() &&
                    Attribute(reader_, "name") == "weight") {
             model_->features.back().weight = Number(Attribute(reader_, "value").value_or(""));
         }
