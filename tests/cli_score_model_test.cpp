@@ -4,14 +4,19 @@
 #ifdef KNN_CLI_PATH
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CliTestSupport.h"
+#include "Errors.h"
 
 using namespace knncli_test;
+using knncli::kExitInterrupted;
 
 namespace {
 
@@ -146,6 +151,46 @@ TEST(ScoreModel, GivesThePredictionsOfRunOnDataWithTiesInEverySelectionMode) {
         dir.Write("s.xml", settings[i]);
         ExpectSamePredictions(dir, "s.xml", "train.csv", "new.csv");
         ExpectSamePredictions(dir, "s.xml", "train.csv", "train.csv");
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+TEST(ScoreModel, CtrlCStopsCleanlyOrCompletesInEveryStage) {
+    TempDir dir;
+    fs::create_directory(dir / "tmp");
+    dir.Write("s.xml", Settings("<Target name=\"class\"/>",
+                                "    <Parameter key=\"TempFileDir\" type=\"string\" value=\"" +
+                                    dir / "tmp/" +
+                                    "\"/>\n"
+                                    "<Parameter key=\"SpecifiedK\" type=\"int\" value=\"9\"/>"));
+    dir.Write("train.csv", Records(60000, 1));
+    dir.Write("new.csv", Records(60000, 2));
+    ASSERT_EQ(
+        Knn(dir, {"run", "-q", "--settings", "s.xml", "--data", "train.csv", "--pmml", "m.pmml"})
+            .code,
+        0);
+    const std::vector<std::string> before = dir.Files();
+    for (const char* trigger :
+         {"knn: reading the model document", "knn: building the model", "knn: scoring "}) {
+        const pid_t pid = Start(
+            dir, {"score", "--model", "m.pmml", "--data", "new.csv", "--predictions", "p.csv"});
+        bool seen = false;
+        for (int i = 0; i < 6000 && !seen; ++i) {
+            seen = Contains(ReadFile(dir / "stderr.txt"), trigger);
+            if (!seen) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        kill(pid, SIGINT);
+        const Outcome outcome = Finish(dir, pid);
+        ASSERT_TRUE(seen) << "never reached \"" << trigger << "\":\n" << outcome.err;
+        if (outcome.code == 0) {
+            fs::remove(dir / "p.csv");  // the signal came after the last check
+        } else {
+            EXPECT_EQ(outcome.code, kExitInterrupted) << trigger << ": " << outcome.err;
+            EXPECT_TRUE(Contains(outcome.err, "interrupted")) << outcome.err;
+        }
+        EXPECT_EQ(dir.Files(), before) << trigger;
     }
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
