@@ -167,6 +167,9 @@ Options:
                        weight features (IsFeatureWeight), with one target and no selection
   --library PATH       the component library (default: ../lib/libknn800.so beside the
                        program's directory, then libknn800.so beside the program)
+  --threads N          threads for choosing K and features and for the model document;
+                       0 (the default) one per processor. The results are the same
+                       for every N
   -q, --quiet          no progress output
   -h, --help           show this help
 
@@ -383,6 +386,14 @@ RunOptions ReadRunOptions(const OptionValues& values) {
     options.importances = Single("run", values, "importances");
     options.library = Single("run", values, "library");
     options.quiet = values.count("quiet") > 0;
+    const std::string threads = Single("run", values, "threads");
+    if (!threads.empty()) {
+        const std::optional<double> number = ParseNumber(threads);
+        if (!number || *number < 0 || *number > 1024 || *number != static_cast<int>(*number)) {
+            UsageError("run", "--threads needs a whole number from 0 to 1024, not " + threads);
+        }
+        options.threads = static_cast<int>(*number);
+    }
     if (options.score.empty() != options.predictions.empty()) {
         UsageError("run", options.score.empty() ? "--predictions needs --score"
                                                 : "--score needs --predictions");
@@ -425,6 +436,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                                             {"summary-json", true, false},
                                                             {"importances", true, false},
                                                             {"library", true, false},
+                                                            {"threads", true, false},
                                                             {"quiet", false, false}}));
     const bool toStandardOutput =
         options.predictions == "-" || options.pmml == "-" || options.summaryJson == "-";

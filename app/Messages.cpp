@@ -176,6 +176,8 @@ const std::map<long, Sentence>& Sentences() {
         {Code::BadModelValues,
          {"the importances given to the component are not one number above 0 per feature",
           nullptr}},
+        {Code::BadThreads,
+         {"Threads must be 0 (one thread per processor) or a positive number of threads", nullptr}},
         // Warnings.
         {Code::FeatureCountReduced,
          {"NSpecifiedFeatures plus the forced variables is more than the number of features; "

@@ -23,6 +23,7 @@
 #include "Scoring.h"
 #include "Settings.h"
 #include "SummaryJson.h"
+#include "ThreadsOption.h"
 #include "TrainingSource.h"
 #include "VelMV.h"
 #include "knn/base/StatusCodes.h"
@@ -170,7 +171,7 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
     const AnalysisSettings settings = LoadSettings(options.settings);
     ComponentLibrary library(options.library);
 
-    std::istringstream settingsStream(settings.text);
+    std::istringstream settingsStream(SettingsWithThreads(settings.text, options.threads));
     // Declared after the library, so that it is deleted while the library's code is loaded.
     std::unique_ptr<VelCommon_940::IVelAlgorithm> algorithm(
         library.Factory().CreateVelAlgorithm(settingsStream));

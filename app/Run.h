@@ -2,6 +2,7 @@
 // the model document and score new records.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -20,6 +21,9 @@ struct RunOptions {
     bool quiet = false;       // no progress
     int digits = 0;           // significant digits of predictions; 0: exact
     std::string heading;      // shown in the summary just before the predictions
+
+    // --threads; not given: one per processor (ThreadsOption.h)
+    std::optional<int> threads;
 };
 
 // Runs the whole command. `summary` receives the report on the model (and the predictions

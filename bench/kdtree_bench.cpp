@@ -3,14 +3,17 @@
 // case is searched once with itself excluded, K = 10 (nanoflann: K + 1, then the case itself
 // is dropped). Prints one table row per configuration with the ratio ours / peer.
 //
-//   kdtree_bench [--quick] [--full] [--repeat R] [--only N,d] [--side ours|peer]
+//   kdtree_bench [--quick] [--full] [--repeat R] [--only N,d] [--side ours|peer] [--threads T]
 //
 // Builds: the first one (a new tree, on buffers new to it) and the fastest of at
 // least one more ("rebuild"; ours clears and rebuilds the same tree, as feature selection
 // does). --repeat runs every search R times and keeps the fastest. --quick divides every N by
 // 10. For 16 features every 10th case is searched and the time multiplied by 10 (marked *)
 // unless --full is given. --only runs one size (0 for "any"); --side runs only one of the two
-// searchers (for profiling).
+// searchers (for profiling). --threads T runs the all-points searches of both sides on T threads
+// (the calling one included), which take chunks of 32 consecutive queries one at a time
+// (knn/base/ParallelChunks.h); ours searches the one tree with a scratch per thread, the peer
+// with its buffers per thread. The builds stay on one thread.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -26,6 +29,7 @@
 #include "HostInterfaces.h"
 #include "Record.h"
 #include "VelVarList.h"
+#include "knn/base/ParallelChunks.h"
 #include "knn/base/RunContext.h"
 #include "knn/data/KNNDataPreparation.h"
 #include "knn/search/kdtree/KNNKdTree.h"
@@ -119,6 +123,9 @@ struct Timing {
     double search = 1e30;     // fastest all-points search
 };
 
+int threadCount = 1;  // --threads
+constexpr size_t kQueriesPerChunk = 32;
+
 // Builds are cheap next to searches: at least two are timed so that a rebuild is measured.
 int Builds(int repeat) {
     return std::max(2, repeat);
@@ -127,6 +134,10 @@ int Builds(int repeat) {
 template <class Index>
 void SearchPeer(const Index& index, const Points& points, int K, int stride,
                 std::vector<float>* kth);
+template <class Index>
+void SearchPeerOne(const Index& index, const Points& points, int K, int i,
+                   std::vector<uint32_t>& ids, std::vector<double>& squared,
+                   std::vector<float>* kth);
 
 Timing RunOurs(const Points& points, int K, int repeat, int stride, std::vector<float>* kth) {
     KNN_800::KNNSettings settings;
@@ -158,13 +169,39 @@ Timing RunOurs(const Points& points, int K, int repeat, int stride, std::vector<
         (b == 0 ? t.firstBuild : t.rebuild) = std::min(t.rebuild, Seconds(start));
     }
     const std::vector<double*>& rows = preparation.Rows();
+    const auto keep = [kth](size_t i, const KNN_800::NeighborList& list) {
+        if (list.count > 0) {
+            (*kth)[i] =
+                static_cast<float>(list.entries[static_cast<size_t>(list.count) - 1].distance);
+        }
+    };
+    const size_t queries = (rows.size() + static_cast<size_t>(stride) - 1) / stride;
+    const size_t chunks = (queries + kQueriesPerChunk - 1) / kQueriesPerChunk;
+    std::vector<KNN_800::KNNKdTree::SearchScratch> scratch(static_cast<size_t>(threadCount));
+    std::vector<uint8_t> putAside(rows.size(), 0);
     for (int r = 0; r < repeat; ++r) {
         const Clock::time_point start = Clock::now();
-        for (size_t i = 0; i < rows.size(); i += static_cast<size_t>(stride)) {
-            const KNN_800::NeighborList* list = tree.Search(rows[i], K, false);
-            if (list->count > 0) {
-                (*kth)[i] = static_cast<float>(
-                    list->entries[static_cast<size_t>(list->count) - 1].distance);
+        if (threadCount == 1) {
+            for (size_t i = 0; i < rows.size(); i += static_cast<size_t>(stride)) {
+                keep(i, *tree.Search(rows[i], K, false));
+            }
+        } else {
+            KNN_800::RunChunks(threadCount, chunks, nullptr, [&](int lane, size_t chunk) {
+                const size_t end = std::min(queries, (chunk + 1) * kQueriesPerChunk);
+                for (size_t q = chunk * kQueriesPerChunk; q < end; ++q) {
+                    const size_t i = q * static_cast<size_t>(stride);
+                    const KNN_800::NeighborList* list =
+                        tree.SearchShared(scratch[static_cast<size_t>(lane)], rows[i], K, false);
+                    putAside[i] = list == nullptr;
+                    if (list != nullptr) {
+                        keep(i, *list);
+                    }
+                }
+            });
+            for (size_t i = 0; i < rows.size(); i += static_cast<size_t>(stride)) {
+                if (putAside[i]) {
+                    keep(i, *tree.Search(rows[i], K, false));
+                }
             }
         }
         t.search = std::min(t.search, Seconds(start));
@@ -196,9 +233,26 @@ Timing RunPeer(const Points& points, int K, int repeat, int stride, std::vector<
 template <class Index>
 void SearchPeer(const Index& index, const Points& points, int K, int stride,
                 std::vector<float>* kth) {
-    std::vector<uint32_t> ids(static_cast<size_t>(K) + 1);
-    std::vector<double> squared(static_cast<size_t>(K) + 1);
-    for (int i = 0; i < points.n; i += stride) {
+    const size_t lanes = static_cast<size_t>(threadCount);
+    std::vector<std::vector<uint32_t>> idsOf(lanes, std::vector<uint32_t>(K + 1u));
+    std::vector<std::vector<double>> squaredOf(lanes, std::vector<double>(K + 1u));
+    const size_t queries = (static_cast<size_t>(points.n) + stride - 1) / stride;
+    const size_t chunks = (queries + kQueriesPerChunk - 1) / kQueriesPerChunk;
+    KNN_800::RunChunks(threadCount, chunks, nullptr, [&](int lane, size_t chunk) {
+        std::vector<uint32_t>& ids = idsOf[static_cast<size_t>(lane)];
+        std::vector<double>& squared = squaredOf[static_cast<size_t>(lane)];
+        const size_t end = std::min(queries, (chunk + 1) * kQueriesPerChunk);
+        for (size_t query = chunk * kQueriesPerChunk; query < end; ++query) {
+            SearchPeerOne(index, points, K, static_cast<int>(query) * stride, ids, squared, kth);
+        }
+    });
+}
+
+template <class Index>
+void SearchPeerOne(const Index& index, const Points& points, int K, int i,
+                   std::vector<uint32_t>& ids, std::vector<double>& squared,
+                   std::vector<float>* kth) {
+    {
         const double* q = &points.values[static_cast<size_t>(i) * points.d];
         const size_t found =
             index.knnSearch(q, static_cast<size_t>(K) + 1, ids.data(), squared.data());
@@ -241,10 +295,12 @@ int main(int argc, char** argv) {
             ++a;
             runOurs = std::strcmp(argv[a], "ours") == 0;
             runPeer = std::strcmp(argv[a], "peer") == 0;
+        } else if (std::strcmp(argv[a], "--threads") == 0 && a + 1 < argc) {
+            threadCount = std::max(1, std::atoi(argv[++a]));
         } else {
             std::fprintf(stderr,
                          "usage: %s [--quick] [--full] [--repeat R] [--only N,d] [--side "
-                         "ours|peer]\n",
+                         "ours|peer] [--threads T]\n",
                          argv[0]);
             return 2;
         }

@@ -134,7 +134,12 @@ fi
 echo "== ours: knn init, then knn run; best of $repeat"
 measure ours init 1 "" "$knn" init --data train.csv --target cls --id id --min-k 1 --max-k 30 \
     --folds 10 --out settings.xml -q
-common=(run --settings settings.xml --data train.csv --score new.csv -q)
+# Single-threaded like the peer: a knn with --threads would otherwise use every processor.
+single=()
+if "$knn" run --help | grep -q -- '--threads'; then
+    single=(--threads 1)
+fi
+common=(run --settings settings.xml --data train.csv --score new.csv -q "${single[@]}")
 for ((r = 1; r <= repeat; r++)); do
     out=summary.txt measure ours run "$r" "" "$knn" "${common[@]}" --predictions p.csv
     measure ours run_pmml "$r" model.pmml "$knn" "${common[@]}" --predictions p_pmml.csv \
@@ -158,7 +163,7 @@ done
 # and end.
 {
     echo "$EPOCHREALTIME start"
-    "$knn" run --settings settings.xml --data train.csv --score new.csv \
+    "$knn" run --settings settings.xml --data train.csv --score new.csv "${single[@]}" \
         --predictions p_progress.csv 2>&1 >/dev/null
     echo "$EPOCHREALTIME end"
 } | while IFS= read -r line; do

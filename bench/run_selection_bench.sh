@@ -5,7 +5,7 @@
 #
 #   bench/run_selection_bench.sh [--quick] [--only kselect|fselect] [--repeat R]
 #                                [--peer-repeat R] [--grid-repeat R] [--skip-sfs]
-#                                [--build DIR] [--data DIR]
+#                                [--build DIR] [--data DIR] [--threads T]
 #
 #   --quick        N / 10 on every workload (a smoke run of about a minute)
 #   --only W       one workload: kselect (K by cross-validation) or fselect (forward selection)
@@ -15,6 +15,7 @@
 #   --skip-sfs     leave out the SequentialFeatureSelector reference runs
 #   --build DIR    build directory (default build-selection-bench in the source tree)
 #   --data DIR     where the CSV files and results go (default a new temporary directory)
+#   --threads T    our side with Threads = T, GridSearchCV with n_jobs = T (default 1)
 #
 # Exit status: 0 when every comparable result agrees, 1 otherwise (or on a failure).
 set -euo pipefail
@@ -34,7 +35,8 @@ while [[ $# -gt 0 ]]; do
         --skip-sfs) peer_args+=(--skip-sfs) ;;
         --build) build="$2"; shift ;;
         --data) data="$2"; shift ;;
-        *) sed -n '2,19p' "$0" >&2; exit 2 ;;
+        --threads) ours_args+=(--threads "$2"); peer_args+=(--jobs "$2"); shift ;;
+        *) sed -n '2,20p' "$0" >&2; exit 2 ;;
     esac
     shift
 done

@@ -1,7 +1,7 @@
 // Times the component's model selection on generated data and writes the same data as CSV, so
 // that bench/selection_peer.py can time the equivalent scikit-learn runs on identical numbers.
 //
-//   selection_bench --data DIR [--quick] [--repeat R] [--only kselect|fselect]
+//   selection_bench --data DIR [--quick] [--repeat R] [--only kselect|fselect] [--threads T]
 //
 // Workloads (--quick divides N by 10):
 //   kselect  N = 100 000 cases, 8 continuous predictors, K chosen from 1 ... 30 by 10-fold
@@ -15,7 +15,7 @@
 // maximum, so the component rescales it to exactly -1 ... 1; the peer applies the same formula.
 // Times are wall-clock seconds, the best of R repeats (default 3). The selection stage alone is
 // timed from the start of the model build to the end of the selection stage as reported to a
-// progress sink.
+// progress sink. With --threads, the settings carry Threads = T (the results are the same).
 //
 // Writes DIR/kselect.csv, DIR/fselect.csv and DIR/ours.json (times, chosen K and its error
 // curve, selected features and their error history).
@@ -406,6 +406,7 @@ int main(int argc, char** argv) {
     bool quick = false;
     int repeat = 3;
     std::string only;
+    std::string threads;  // empty: the key is left out (one thread)
     for (int a = 1; a < argc; ++a) {
         if (std::strcmp(argv[a], "--data") == 0 && a + 1 < argc) {
             dir = argv[++a];
@@ -417,6 +418,8 @@ int main(int argc, char** argv) {
                    (std::strcmp(argv[a + 1], "kselect") == 0 ||
                     std::strcmp(argv[a + 1], "fselect") == 0)) {
             only = argv[++a];
+        } else if (std::strcmp(argv[a], "--threads") == 0 && a + 1 < argc) {
+            threads = argv[++a];
         } else {
             dir.clear();
             break;
@@ -424,7 +427,8 @@ int main(int argc, char** argv) {
     }
     if (dir.empty()) {
         std::fprintf(stderr,
-                     "usage: %s --data DIR [--quick] [--repeat R] [--only kselect|fselect]\n",
+                     "usage: %s --data DIR [--quick] [--repeat R] [--only kselect|fselect] "
+                     "[--threads T]\n",
                      argv[0]);
         return 2;
     }
@@ -434,6 +438,7 @@ int main(int argc, char** argv) {
     const int fsK = 5;
     const int fsCount = 5;
 
+    const std::string threadsParam = threads.empty() ? "" : Param("Threads", "int", threads);
     std::vector<std::pair<std::string, std::string>> results;  // name, JSON object
     std::string workloads;
     std::printf("%-13s %8s %11s %11s  %s\n", "workload", "N", "build (s)", "select (s)", "result");
@@ -461,7 +466,7 @@ int main(int argc, char** argv) {
         const std::string params =
             Param("IsAutoKSelection", "bool", "true") + Param("MinK", "int", std::to_string(minK)) +
             Param("MaxK", "int", std::to_string(maxK)) + Param("VFoldVar", "string", "fold") +
-            Param("VFoldValue", "int", std::to_string(t.folds));
+            Param("VFoldValue", "int", std::to_string(t.folds)) + threadsParam;
         for (const char* target : {"cls", "y"}) {
             const Outcome o = Best(t, SettingsXml(t, target, params), "kselection", repeat);
             report(std::string("kselect_") + (target[0] == 'c' ? "cat" : "cont"), n, o);
@@ -480,7 +485,7 @@ int main(int argc, char** argv) {
         }
         const std::string params = Param("IsFeatureSelection", "bool", "true") +
                                    Param("NSpecifiedFeatures", "int", std::to_string(fsCount)) +
-                                   Param("SpecifiedK", "int", std::to_string(fsK));
+                                   Param("SpecifiedK", "int", std::to_string(fsK)) + threadsParam;
         for (const char* target : {"cls", "y"}) {
             const Outcome o = Best(t, SettingsXml(t, target, params), "featSelection", repeat);
             report(std::string("fselect_") + (target[0] == 'c' ? "cat" : "cont"), n, o);

@@ -6,6 +6,7 @@ selections with scikit-learn on the same numbers, single-threaded, and prints on
 both sides, the speed-up and whether the results agree.
 
     /usr/bin/python3 bench/selection_peer.py DIR [--repeat R] [--grid-repeat R] [--skip-sfs]
+                                              [--jobs J]
 
 Times are wall-clock seconds: the best of R runs for the forward loop (default 3), of
 --grid-repeat runs for GridSearchCV (default 1: it takes minutes at full size), and one run of
@@ -24,6 +25,9 @@ Peers:
 
 Predictors are rescaled as the component does: 2 * ((x - min) / (max - min)) - 1 with the
 data minimum and maximum, which are also the ranges the settings declare.
+
+--jobs J gives GridSearchCV n_jobs=J (its fits and scorings in J processes), to compare with
+the component's Threads = J; the forward loop and the reference stay single-threaded.
 """
 
 import argparse
@@ -72,6 +76,9 @@ def best_of(repeat, run):
 # --- K selection ---------------------------------------------------------------------------
 
 
+JOBS = 1  # --jobs
+
+
 def grid_search(x_raw, y, folds, categorical, k_range):
     x = rescale(x_raw)
     if categorical:
@@ -81,7 +88,7 @@ def grid_search(x_raw, y, folds, categorical, k_range):
         estimator = KNeighborsRegressor(algorithm="kd_tree")
         scoring = "neg_mean_squared_error"
     search = GridSearchCV(estimator, {"n_neighbors": list(k_range)}, scoring=scoring,
-                          cv=PredefinedSplit(folds), n_jobs=1)
+                          cv=PredefinedSplit(folds), n_jobs=JOBS)
     search.fit(x, y)
     return search
 
@@ -222,7 +229,11 @@ def main():
                         help="best of R runs of GridSearchCV (default 1)")
     parser.add_argument("--skip-sfs", action="store_true",
                         help="leave out the SequentialFeatureSelector reference")
+    parser.add_argument("--jobs", type=int, default=1,
+                        help="n_jobs of GridSearchCV (default 1)")
     args = parser.parse_args()
+    global JOBS
+    JOBS = args.jobs
 
     with open(os.path.join(args.directory, "ours.json")) as f:
         ours_file = json.load(f)
@@ -238,7 +249,7 @@ def main():
 
     import sklearn
     print(f"scikit-learn {sklearn.__version__}, numpy {np.__version__}, "
-          f"python {sys.version.split()[0]}; single thread")
+          f"python {sys.version.split()[0]}; GridSearchCV n_jobs={JOBS}, others one thread")
     header = (f"{'workload':<13} {'N':>7} {'ours build':>10} {'ours sel.':>10} "
               f"{'peer':<13} {'peer (s)':>9} {'speed-up':>9} {'agree':>6}")
     print(header)

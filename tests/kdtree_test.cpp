@@ -656,6 +656,33 @@ TEST(KdTreeSearch, SelfExclusionUsesTheCaseIdentifierAtDistanceZero) {
     EXPECT_EQ(TreeSearch(other, {1.0, 10.0}, 1, false)[0].second, 1);
 }
 
+// A search for threads that share the tree gives Search's list from scratch of its own, and
+// says so when it needs the node records that only Search (the tree's owner) may make: here
+// for queries far out, whose walk guards against overflow.
+TEST(KdTreeSearch, SharedSearchGivesTheListOfSearchOrAsksForTheNodeRecords) {
+    const std::vector<int> kinds{0, 0, 0, 0};
+    const std::vector<std::vector<double>> rows = RandomRows(300, kinds, 5, false);
+    Table table(rows, kinds, 0, 3);
+    KNNKdTree tree(table.preparation.get());
+    ASSERT_TRUE(tree.Build({0, 1, 2}, -1, nullptr).IsOK());
+    KNNKdTree::SearchScratch scratch;
+    for (int K : {1, 7, 40}) {
+        for (const double* row : table.Rows()) {
+            const NeighborList* shared = tree.SearchShared(scratch, row, K, false);
+            ASSERT_NE(shared, nullptr);
+            const std::vector<Hit> hits = Results(*shared);
+            ASSERT_EQ(hits, Results(*tree.Search(row, K, false)));
+        }
+    }
+    const std::vector<double> remote{1e120, 0.2, -0.3, -1};
+    ASSERT_TRUE(tree.Build({0, 1, 2}, -1, nullptr).IsOK());
+    EXPECT_EQ(tree.SearchShared(scratch, remote.data(), 5, false), nullptr);
+    const std::vector<Hit> hits = TreeSearch(tree, remote, 5, false);  // makes the records
+    const NeighborList* shared = tree.SearchShared(scratch, remote.data(), 5, false);
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(Results(*shared), hits);
+}
+
 TEST(KdTreeSearch, OverflowEmptiesTheListAndTheListIsReused) {
     const std::vector<std::vector<double>> rows = RandomRows(30, {0, 0, 0}, 3, false);
     Table table(rows, {0, 0, 0}, 0, 2);

@@ -224,3 +224,57 @@ TEST(PredictionFactory, CountsOfCorrectVotesAreTheSameInAnyOrderAndAFailureInRow
     EXPECT_EQ(got.GetDiscreteDatum(0), expected.GetDiscreteDatum(0));
     EXPECT_EQ(shuffled.ErrorsByK(), rowOrder.ErrorsByK());
 }
+
+// The passes on three threads: the errors of one thread to the bit, the same early stop, and
+// the status of the first failing case in the single-threaded order.
+TEST(PredictionFactory, ThreadedPassesGiveTheErrorsAndStatusesOfOneThread) {
+    ModelFixture fixture;
+    test::VectorRecordSource source = RandomCases();
+    ASSERT_TRUE(fixture.Build(AutoK("y", 1, 6), source).IsOK());
+    KNNSingleResponseModel& model = fixture.Model(0);
+    for (const uint32_t fold : {0u, 1u, 2u}) {
+        ASSERT_TRUE(model.BuildTreeForFold(model.Features(), int(fold)).IsOK());
+        KNNKSelePredictionFactory one({model.Summary()}, 1, 6, nullptr);
+        KNNKSelePredictionFactory three({model.Summary()}, 1, 6, nullptr);
+        three.SetThreads(3);
+        const CaseRows cases{model.Rows(), knn_test::kFold, fold};
+        ASSERT_TRUE(one.ScoreCases(*model.Tree(), cases, 6).IsOK());
+        ASSERT_TRUE(three.ScoreCases(*model.Tree(), cases, 6).IsOK());
+        EXPECT_EQ(three.ErrorsByK(), one.ErrorsByK()) << "fold " << fold;
+    }
+    ASSERT_TRUE(model.BuildTreeForFold(model.Features(), -1).IsOK());
+    KNNPredictionFactory one({model.Summary()}, nullptr, false);
+    KNNPredictionFactory three({model.Summary()}, nullptr, false);
+    three.SetThreads(3);
+    ASSERT_TRUE(one.ScoreCases(*model.Tree(), {model.Rows()}, 4).IsOK());
+    ASSERT_TRUE(three.ScoreCases(*model.Tree(), {model.Rows()}, 4).IsOK());
+    EXPECT_EQ(three.GetCriteria(), one.GetCriteria());
+    three.SetGiveUpAt(one.GetCriteria()[0] * (1.0 + 1e-9));
+    ASSERT_TRUE(three.ScoreCases(*model.Tree(), {model.Rows()}, 4).IsOK());
+    EXPECT_FALSE(three.Abandoned());
+    EXPECT_EQ(three.GetCriteria(), one.GetCriteria());
+    three.SetGiveUpAt(one.GetCriteria()[0] * 0.5);
+    ASSERT_TRUE(three.ScoreCases(*model.Tree(), {model.Rows()}, 4).IsOK());
+    EXPECT_TRUE(three.Abandoned());
+
+    // Two failing cases: an infinite value (its search needs the tree's node records, so it is
+    // put aside for the calling thread) and another one later in row order; row order reports
+    // the first.
+    std::vector<double*> rows = model.Rows();
+    std::vector<double> broken(rows[7], rows[7] + 10);
+    broken[knn_test::kX1] = std::numeric_limits<double>::infinity();
+    rows[7] = broken.data();
+    std::vector<double> other(broken);
+    other[knn_test::kX1] = 0.0;
+    other[knn_test::kX2] = std::numeric_limits<double>::infinity();
+    rows[300] = other.data();
+    KNNKSelePredictionFactory rowOrder({model.Summary()}, 1, 6, nullptr);
+    KNNKSelePredictionFactory threaded({model.Summary()}, 1, 6, nullptr);
+    threaded.SetThreads(3);
+    const VelCommon_940::VelStatus expected = rowOrder.ScoreCases(*model.Tree(), {rows}, 6);
+    const VelCommon_940::VelStatus got = threaded.ScoreCases(*model.Tree(), {rows}, 6);
+    EXPECT_EQ(expected.GetErrorCode(), 200064);
+    EXPECT_EQ(got.GetErrorCode(), expected.GetErrorCode());
+    EXPECT_EQ(got.GetDiscreteDatum(0), expected.GetDiscreteDatum(0));
+    EXPECT_EQ(got.GetMessage(), expected.GetMessage());
+}

@@ -77,7 +77,8 @@
     X(BadFieldFormat, 200074)                                                     \
     X(OutOfMemory, 200076)         /* an operation ran out of memory */           \
     X(UnexpectedException, 200077) /* an operation failed in an unforeseen way */ \
-    X(BadModelValues, 200078)      /* importances from the host that cannot be used */
+    X(BadModelValues, 200078)      /* importances from the host not usable */     \
+    X(BadThreads, 200079)
 
 namespace KNN_800 {
 

@@ -30,6 +30,10 @@ public:
     VelCommon_940::VelStatus BuildTreeForFold(const std::vector<int>& features, int foldValue);
 
     KNNKdTree* Tree() const { return tree.get(); }
+    // Another tree over the same data, for a thread that builds trees of its own.
+    std::unique_ptr<KNNKdTree> MakeTree() const {
+        return std::make_unique<KNNKdTree>(&preparation);
+    }
     KNNPredictionSummary* Summary() const { return summary.get(); }
     const KNNDataPreparation& Preparation() const { return preparation; }
     const std::vector<double*>& Rows() const { return preparation.Rows(); }

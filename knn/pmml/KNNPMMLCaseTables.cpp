@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "knn/base/ParallelChunks.h"
 #include "knn/base/StatusCodes.h"
 #include "knn/pmml/KNNPMMLPrediction.h"
 #include "knn/pmml/KNNPMMLWriter.h"
@@ -86,6 +87,7 @@ bool KNNPMMLWriter::FillCaseTables() {
     }
     prediction = std::make_unique<KNNPMMLPrediction>(summaries, &context.probe, &preparation.Rows(),
                                                      settings.TotalVarNum, caseTables);
+    prediction->SetThreads(ResolveThreadCount(settings.Threads));
 
     if (jointScoring) {
         // All models share the first model's tree: one search with the largest K serves

@@ -109,8 +109,20 @@ void KNNPMMLPrediction::AppendCaseId(std::string& out, const double* row) const 
 }
 
 void KNNPMMLPrediction::WriteCase(const NeighborList& list, const double* row, size_t number) {
+    FormatTexts(list, row, number, predictions, texts);
+    StoreTexts(number, texts);
+}
+
+void KNNPMMLPrediction::FormatTexts(const NeighborList& list, const double* row, size_t number,
+                                    const std::vector<std::vector<double>>& predicted,
+                                    std::vector<std::string>& out) const {
     const size_t targets = neighbourTables != nullptr ? neighbourTables->size() : 0;
+    out.resize(2 * targets);
     for (size_t t = 0; t < targets; ++t) {
+        std::string& text = out[2 * t];
+        std::string& probabilities = out[2 * t + 1];
+        text.clear();
+        probabilities.clear();
         if ((*neighbourTables)[t] == nullptr) {
             continue;  // a document without case tables: the case is scored, not written
         }
@@ -132,7 +144,7 @@ void KNNPMMLPrediction::WriteCase(const NeighborList& list, const double* row, s
                 AppendDouble(text, list.entries[static_cast<size_t>(j)].distance);
             }
         }
-        const std::vector<double>* prediction = t < predictions.size() ? &predictions[t] : nullptr;
+        const std::vector<double>* prediction = t < predicted.size() ? &predicted[t] : nullptr;
         if (!noPredictions) {
             // Continuous: the prediction for each k; categorical: the predicted category for
             // each k, after the category probabilities.
@@ -145,20 +157,73 @@ void KNNPMMLPrediction::WriteCase(const NeighborList& list, const double* row, s
                 }
             }
         }
-        (*neighbourTables)[t]->AddRowAt(number, text);
 
         if (noPredictions || continuousTarget[t] || probabilityTables == nullptr ||
             t >= probabilityTables->size() || (*probabilityTables)[t] == nullptr) {
             continue;
         }
-        text = std::to_string(number + 1);
+        probabilities = std::to_string(number + 1);
         for (int c = 0; c < categoryCounts[t]; ++c) {
-            text += ';';
+            probabilities += ';';
             if (prediction != nullptr && static_cast<size_t>(c) < prediction->size()) {
-                AppendDouble(text, (*prediction)[static_cast<size_t>(c)]);
+                AppendDouble(probabilities, (*prediction)[static_cast<size_t>(c)]);
             }
         }
-        (*probabilityTables)[t]->AddRowAt(number, text);
+    }
+}
+
+void KNNPMMLPrediction::StoreTexts(size_t number, const std::vector<std::string>& out) {
+    const size_t targets = neighbourTables != nullptr ? neighbourTables->size() : 0;
+    for (size_t t = 0; t < targets && 2 * t + 1 < out.size(); ++t) {
+        if ((*neighbourTables)[t] == nullptr) {
+            continue;
+        }
+        (*neighbourTables)[t]->AddRowAt(number, out[2 * t]);
+        if (!out[2 * t + 1].empty()) {
+            (*probabilityTables)[t]->AddRowAt(number, out[2 * t + 1]);
+        }
+    }
+}
+
+VelStatus KNNPMMLPrediction::RowTerms(std::span<KNNPredictionSummary* const> own,
+                                      NeighborList& list, const double* row, double* out,
+                                      int lane) {
+    std::vector<std::vector<double>>& predicted = lanePredictions[static_cast<size_t>(lane)];
+    const int found = list.count;
+    predicted.resize(own.size());
+    VelStatus result;
+    for (size_t i = 0; i < own.size(); ++i) {
+        const int k = i < kPerTarget.size() ? std::min(kPerTarget[i], found) : found;
+        list.count = k;
+        const std::vector<double>& prediction = own[i]->PredictAllK(row, list);
+        predicted[i].assign(prediction.begin(), prediction.end());
+        out[i] = 0.0;
+        result = own[i]->AccumulateError(row, predicted[i], &out[i]);
+        if (result.IsError()) {
+            break;
+        }
+    }
+    list.count = found;
+    return result;
+}
+
+void KNNPMMLPrediction::PrepareRowSlots(int lanes, size_t slots) {
+    lanePredictions.resize(static_cast<size_t>(lanes));
+    if (writeRows) {
+        slotNumbers.resize(slots);
+        slotTexts.resize(slots);
+    }
+}
+
+void KNNPMMLPrediction::FormatRow(int lane, size_t slot, const NeighborList& list,
+                                  const double* row, size_t number) {
+    slotNumbers[slot] = number;
+    FormatTexts(list, row, number, lanePredictions[static_cast<size_t>(lane)], slotTexts[slot]);
+}
+
+void KNNPMMLPrediction::StoreRows(size_t count) {
+    for (size_t slot = 0; slot < count; ++slot) {
+        StoreTexts(slotNumbers[slot], slotTexts[slot]);
     }
 }
 

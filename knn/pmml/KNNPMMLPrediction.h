@@ -35,6 +35,16 @@ public:
     // Writes row `number` of every target's tables; rows may come in any order.
     void WriteCase(const NeighborList& list, const double* row, size_t number) override;
 
+    // The same on several threads: ProcessCase's work with a thread's own summaries and
+    // predictions, and the rows' texts made by the threads and stored by the calling thread.
+    VelCommon_940::VelStatus RowTerms(std::span<KNNPredictionSummary* const> own,
+                                      NeighborList& list, const double* row, double* terms,
+                                      int lane) override;
+    void PrepareRowSlots(int lanes, size_t slots) override;
+    void FormatRow(int lane, size_t slot, const NeighborList& list, const double* row,
+                   size_t number) override;
+    void StoreRows(size_t count) override;
+
     // Prepares a scoring pass over the targets of the current summary list (in that order):
     // their K, the case-identifier column and name, which targets are continuous, the category
     // texts of each target, and their tables (not owned; a continuous target's probability
@@ -51,6 +61,13 @@ public:
 
 private:
     void AppendCaseId(std::string& text, const double* row) const;
+    // The texts of row `number` from `list` and the targets' `predictions`: per target t, its
+    // neighbour row in out[2t] and its probability row in out[2t + 1].
+    void FormatTexts(const NeighborList& list, const double* row, size_t number,
+                     const std::vector<std::vector<double>>& predictions,
+                     std::vector<std::string>& out) const;
+    // Stores the texts made by FormatTexts for row `number` in the tables that take them.
+    void StoreTexts(size_t number, const std::vector<std::string>& texts);
 
     const std::vector<double*>* rows;
     std::vector<double> criteria;
@@ -63,7 +80,12 @@ private:
     int caseIdColumn = -1;
     bool noPredictions = false;
     std::vector<std::vector<double>> predictions;  // per target, the case being written
-    std::string text;                              // row under construction
+    std::vector<std::string> texts;                // its rows under construction
+    // Several threads: per thread, its predictions of the case in hand; per slot of a wave,
+    // a case's row number and texts.
+    std::vector<std::vector<std::vector<double>>> lanePredictions;
+    std::vector<size_t> slotNumbers;
+    std::vector<std::vector<std::string>> slotTexts;
 };
 
 }  // namespace KNN_800

@@ -139,6 +139,15 @@ void KNNCatPredictionSummary::ResetConfusionMatrix() {
     }
 }
 
+void KNNCatPredictionSummary::AddCounts(const KNNPredictionSummary& copy) {
+    const std::vector<std::vector<int>>& counts = copy.ConfusionMatrix();
+    for (size_t a = 0; a < confusion.size() && a < counts.size(); ++a) {
+        for (size_t b = 0; b < confusion[a].size() && b < counts[a].size(); ++b) {
+            confusion[a][b] += counts[a][b];
+        }
+    }
+}
+
 void KNNCatPredictionSummary::Display() const {
     using namespace VelDisplay_940;
     const long level = 1;

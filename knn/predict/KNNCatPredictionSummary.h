@@ -29,6 +29,10 @@ public:
                                              const std::vector<double>& prediction,
                                              double* accumulator) const override;
     void ResetConfusionMatrix() override;
+    std::unique_ptr<KNNPredictionSummary> Clone() const override {
+        return std::make_unique<KNNCatPredictionSummary>(*this);
+    }
+    void AddCounts(const KNNPredictionSummary& copy) override;
     void Display() const override;
 
     const std::vector<std::vector<int>>& ConfusionMatrix() const override { return confusion; }

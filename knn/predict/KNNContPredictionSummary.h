@@ -28,6 +28,9 @@ public:
                                              const std::vector<double>& prediction,
                                              double* accumulator) const override;
     void ResetConfusionMatrix() override {}
+    std::unique_ptr<KNNPredictionSummary> Clone() const override {
+        return std::make_unique<KNNContPredictionSummary>(*this);
+    }
     void Display() const override;
 
     int TargetColumn() const { return targetColumn; }

@@ -7,6 +7,7 @@
 
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionSummary.h"
+#include "knn/predict/ScoringLane.h"
 #include "knn/search/kdtree/KNNKdTree.h"
 
 namespace KNN_800 {
@@ -20,6 +21,8 @@ KNNPredictionFactory::KNNPredictionFactory(std::vector<KNNPredictionSummary*> li
       giveUpAt(std::numeric_limits<double>::infinity()) {
     SetSummaries(std::move(list));
 }
+
+KNNPredictionFactory::~KNNPredictionFactory() = default;
 
 void KNNPredictionFactory::SetSummaries(std::vector<KNNPredictionSummary*> list) {
     summaries = std::move(list);
@@ -72,13 +75,17 @@ VelStatus KNNPredictionFactory::ScoreCases(KNNKdTree& tree, const CaseRows& case
     if (allPresent && !byFold && (!writeRows || WritesRowsInAnyOrder()) && ScoresRowsAlone() &&
         &rows == &tree.Rows() && static_cast<size_t>(tree.CaseCount()) == rows.size()) {
         bool settled = false;
-        const VelStatus result = ScoreInTreeOrder(tree, K, mayGiveUp, settled);
+        const VelStatus result = threads > 1 ? ScoreInTreeOrderParallel(tree, K, mayGiveUp, settled)
+                                             : ScoreInTreeOrder(tree, K, mayGiveUp, settled);
         if (settled) {
             return result;
         }
         Reset();  // a row failed: score again in row order, which fixes the status reported
         status = VelStatus();
         abandoned = false;
+    }
+    if (threads > 1 && allPresent && !writeRows) {
+        return ScoreInRowOrderParallel(tree, cases, K);
     }
     const std::span<const int> order =
         mayGiveUp || writeRows ? std::span<const int>() : cases.order;
@@ -225,6 +232,42 @@ VelStatus KNNKSelePredictionFactory::ProcessCase(NeighborList& list, const doubl
     }
     list.count = found;
     return result;
+}
+
+size_t KNNKSelePredictionFactory::TermWidth() const {
+    return summaries.size() * static_cast<size_t>(kMax - kMin + 1);
+}
+
+// ProcessCase's work for one thread: the same predictions, each contribution into its own term.
+VelStatus KNNKSelePredictionFactory::RowTerms(std::span<KNNPredictionSummary* const> own,
+                                              NeighborList& list, const double* row, double* out,
+                                              int /*lane*/) {
+    const int found = list.count;
+    const size_t range = static_cast<size_t>(kMax - kMin + 1);
+    VelStatus result;
+    for (size_t i = 0; i < own.size() && result.IsOK(); ++i) {
+        for (int j = 0; j <= kMax - kMin; ++j) {
+            list.count = std::min(kMin + j, found);
+            double& term = out[i * range + static_cast<size_t>(j)];
+            term = 0.0;
+            const std::vector<double>& prediction = own[i]->Predict(row, list);
+            result = own[i]->AccumulateError(row, prediction, &term);
+            if (!result.IsOK()) {
+                break;
+            }
+        }
+    }
+    list.count = found;
+    return result;
+}
+
+void KNNKSelePredictionFactory::AddTerms(const double* in) {
+    const size_t range = static_cast<size_t>(kMax - kMin + 1);
+    for (size_t i = 0; i < errorsByK.size(); ++i) {
+        for (size_t j = 0; j < range; ++j) {
+            errorsByK[i][j] += in[i * range + j];
+        }
+    }
 }
 
 void KNNKSelePredictionFactory::Reset() {

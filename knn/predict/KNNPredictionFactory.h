@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -38,7 +39,7 @@ public:
     // The summaries are not owned; a null entry is allowed (that target is not scored).
     KNNPredictionFactory(std::vector<KNNPredictionSummary*> summaries, InterruptionProbe* interrupt,
                          bool writeRows);
-    virtual ~KNNPredictionFactory() = default;
+    virtual ~KNNPredictionFactory();
 
     // Per present summary: its error criterion (misclassified fraction or sum of squares).
     virtual std::vector<double> GetCriteria();
@@ -61,6 +62,13 @@ public:
     // Whether the last ScoreCases stopped early for that reason; its criteria are then partial.
     bool Abandoned() const { return abandoned; }
 
+    // Threads for ScoreCases (1: the calling thread alone). The results are the same for every
+    // count: with more than one, each case's contributions are computed into a slot of its own
+    // and added in the order of the single-threaded pass (ParallelScoring.cpp).
+    void SetThreads(int count) { threads = count; }
+    int Threads() const { return threads; }
+    InterruptionProbe* Probe() const { return interrupt; }
+
     bool AllPresent() const { return allPresent; }
     const std::vector<KNNPredictionSummary*>& Summaries() const { return summaries; }
     // Replaces the summary list (feature selection narrows it to one model at a time).
@@ -75,6 +83,23 @@ protected:
     // number), so that a pass that writes rows may search them in the tree's order too.
     virtual bool WritesRowsInAnyOrder() const { return false; }
 
+    // Scoring by several threads (ParallelScoring.cpp). Each thread scores with copies of the
+    // summaries of its own (`own`, in the order of `summaries`) and puts a case's contributions
+    // into `terms` (TermWidth() of them) instead of the factory's errors; AddTerms then adds
+    // them as ProcessCase would have, on the calling thread.
+    virtual size_t TermWidth() const { return summaries.size(); }
+    virtual VelCommon_940::VelStatus RowTerms(std::span<KNNPredictionSummary* const> own,
+                                              NeighborList& list, const double* row, double* terms,
+                                              int lane);
+    virtual void AddTerms(const double* terms);
+    // For a factory that writes rows in any order: make room for `lanes` threads and `slots`
+    // cases per wave; FormatRow prepares what WriteCase would write for the case in `slot`
+    // (after RowTerms of the same lane), and StoreRows writes slots 0 ... count - 1, in order.
+    virtual void PrepareRowSlots(int /*lanes*/, size_t /*slots*/) {}
+    virtual void FormatRow(int /*lane*/, size_t /*slot*/, const NeighborList& /*list*/,
+                           const double* /*row*/, size_t /*number*/) {}
+    virtual void StoreRows(size_t /*count*/) {}
+
     std::vector<KNNPredictionSummary*> summaries;
     std::vector<double> errors;
     VelCommon_940::VelStatus status;
@@ -87,10 +112,22 @@ private:
                                               bool& settled);
     VelCommon_940::VelStatus ScoreInRowOrder(KNNKdTree& tree, const CaseRows& cases, int K);
     bool CannotBeat(double total, size_t remainingRows, double margin) const;
+    // The same passes by several threads (ParallelScoring.cpp).
+    struct Lane;
+    void PrepareLanes(int count);
+    void AddLaneCounts();
+    VelCommon_940::VelStatus ScoreInTreeOrderParallel(KNNKdTree& tree, int K, bool mayGiveUp,
+                                                      bool& settled);
+    VelCommon_940::VelStatus ScoreInRowOrderParallel(KNNKdTree& tree, const CaseRows& cases, int K);
 
     std::vector<double> terms;  // per row and summary, its contribution (tree-order scoring)
     double giveUpAt;
     bool abandoned = false;
+    int threads = 1;
+    std::vector<std::unique_ptr<Lane>> lanes;  // per thread, kept from pass to pass
+    int activeLanes = 0;                       // those of the current pass
+    std::vector<int> positions;                // the rows of a parallel pass, in pass order
+    std::vector<uint8_t> slotState;            // per case of a wave: how its scoring went
 };
 
 class KNNKSelePredictionFactory : public KNNPredictionFactory {
@@ -100,6 +137,11 @@ public:
 
     VelCommon_940::VelStatus ProcessCase(NeighborList& list, const double* row) override;
     void Reset() override;
+    size_t TermWidth() const override;
+    VelCommon_940::VelStatus RowTerms(std::span<KNNPredictionSummary* const> own,
+                                      NeighborList& list, const double* row, double* terms,
+                                      int lane) override;
+    void AddTerms(const double* terms) override;
 
     // errorsByK[i][j]: the accumulated error of summary i with K = kMin + j.
     const std::vector<std::vector<double>>& ErrorsByK() const { return errorsByK; }

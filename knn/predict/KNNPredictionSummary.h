@@ -3,6 +3,7 @@
 // working storage between calls and allocate nothing once warmed up.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "VelStatus.h"
@@ -31,6 +32,11 @@ public:
                                                      const std::vector<double>& prediction,
                                                      double* accumulator) const = 0;
     virtual void ResetConfusionMatrix() = 0;
+    // A copy with working storage of its own, for another thread scoring with the same
+    // settings and training data (which stay shared and are only read).
+    virtual std::unique_ptr<KNNPredictionSummary> Clone() const = 0;
+    // Adds the confusion counts of `copy` (made by Clone) to this summary's.
+    virtual void AddCounts(const KNNPredictionSummary& /*copy*/) {}
     virtual void Complete() {}
     virtual void Display() const = 0;
 };

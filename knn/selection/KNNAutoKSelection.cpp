@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "knn/base/ParallelChunks.h"
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 #include "knn/predict/KNNPredictionSummary.h"
@@ -31,6 +32,7 @@ VelStatus KNNAutoKSelection::Run() {
         summaries.push_back(model->Summary());
     }
     factory = std::make_unique<KNNKSelePredictionFactory>(summaries, kMin, kMax, interrupt);
+    factory->SetThreads(ResolveThreadCount(settings.Threads));
 
     KNNSingleResponseModel& first = *models.front();
     const int folds = settings.VFoldValue;

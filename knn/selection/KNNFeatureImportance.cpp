@@ -1,5 +1,6 @@
 #include "knn/selection/KNNFeatureImportance.h"
 
+#include "knn/base/ParallelChunks.h"
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 
@@ -22,6 +23,7 @@ KNNFeatureImportance::KNNFeatureImportance(const KNNSettings& settings,
         return;
     }
     factory = std::make_unique<KNNPredictionFactory>(summaries, interrupt, false);
+    factory->SetThreads(ResolveThreadCount(settings.Threads));
 }
 
 KNNFeatureImportance::~KNNFeatureImportance() = default;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "knn/base/ParallelChunks.h"
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 #include "knn/selection/KNNForwardStrategy.h"
@@ -37,6 +38,7 @@ KNNFeatureSelection::KNNFeatureSelection(const KNNSettings& settings,
     }
     factory = std::make_unique<KNNPredictionFactory>(
         std::vector<KNNPredictionSummary*>{models.front()->Summary()}, interrupt, false);
+    factory->SetThreads(ResolveThreadCount(settings.Threads));
     if (autoStop) {
         strategy = std::make_unique<KNNAutoFS>(settings, candidates, factory.get());
     } else {

@@ -1,16 +1,33 @@
 #include "knn/selection/KNNForwardStrategy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <limits>
 
+#include "knn/base/ParallelChunks.h"
 #include "knn/base/StatusCodes.h"
 #include "knn/predict/KNNPredictionFactory.h"
 
 namespace KNN_800 {
 
 using VelCommon_940::VelStatus;
+
+// What one thread that scores candidates keeps: a tree over the model's data, a copy of the
+// model's summary and a factory over it. The calling thread's factory asks the host's checker;
+// the others follow its stop flag.
+struct KNNSpecificNumFS::CandidateLane {
+    const KNNSingleResponseModel* model = nullptr;  // the tree's data are this model's
+    std::unique_ptr<KNNKdTree> tree;
+    std::unique_ptr<KNNPredictionSummary> summary;
+    std::unique_ptr<KNNPredictionFactory> scorer;
+    InterruptionProbe follower;
+    std::vector<int> list;
+    std::vector<double> weights;
+};
+
+KNNSpecificNumFS::~KNNSpecificNumFS() = default;
 
 KNNSpecificNumFS::KNNSpecificNumFS(const KNNSettings& settings, std::vector<int> candidates,
                                    KNNPredictionFactory* factory)
@@ -97,6 +114,13 @@ VelStatus KNNSpecificNumFS::ForwardSteps(KNNSingleResponseModel& model, int K) {
 
 VelStatus KNNSpecificNumFS::AddBestCandidate(KNNSingleResponseModel& model, int K) {
     std::vector<double> errors;
+    if (factory->Threads() > 1 && candidates.size() > 1) {
+        const VelStatus scored = ScoreCandidatesInParallel(model, K, errors);
+        if (!scored.IsOK()) {
+            return scored;
+        }
+        return TakeBestCandidate(errors);
+    }
     errors.reserve(candidates.size());
     // Only a candidate strictly better than the best so far can be taken, so scoring the
     // others may stop as soon as they cannot get there.
@@ -111,6 +135,10 @@ VelStatus KNNSpecificNumFS::AddBestCandidate(KNNSingleResponseModel& model, int 
         errors.push_back(error);
         best = std::min(best, error);
     }
+    return TakeBestCandidate(errors);
+}
+
+VelStatus KNNSpecificNumFS::TakeBestCandidate(const std::vector<double>& errors) {
     const int index = TakeBest(errors);
     if (index < 0) {
         VelStatus status = Error(Code::FeatureSelectionOverflow);
@@ -118,6 +146,74 @@ VelStatus KNNSpecificNumFS::AddBestCandidate(KNNSingleResponseModel& model, int 
         return status;
     }
     candidates.erase(candidates.begin() + index);
+    return VelStatus();
+}
+
+// Every candidate is scored as EvaluateFeatures scores it, by whichever thread takes it, on that
+// thread's own tree (built with the model tree's column weights, as BuildTreeForFold builds).
+// A candidate may give up once it cannot beat the best error finished so far by any thread:
+// such a candidate's error is above another's, so it is not the lowest, and the lowest (the
+// earliest of equal ones) is always scored to the end. TakeBest then chooses as after the
+// candidates one by one, and records the same error.
+VelStatus KNNSpecificNumFS::ScoreCandidatesInParallel(KNNSingleResponseModel& model, int K,
+                                                      std::vector<double>& errors) {
+    const size_t count = candidates.size();
+    InterruptionProbe* probe = factory->Probe();
+    const int laneCount = LanesFor(factory->Threads(), count);
+    while (lanes.size() < static_cast<size_t>(laneCount)) {
+        lanes.push_back(std::make_unique<CandidateLane>());
+    }
+    for (int l = 0; l < laneCount; ++l) {
+        CandidateLane& lane = *lanes[static_cast<size_t>(l)];
+        if (lane.model != &model || lane.tree == nullptr) {
+            lane.tree = model.MakeTree();
+            lane.model = &model;
+        }
+        lane.summary = model.Summary()->Clone();
+        lane.follower.leader = probe;
+        lane.scorer = std::make_unique<KNNPredictionFactory>(
+            std::vector<KNNPredictionSummary*>{lane.summary.get()}, l == 0 ? probe : &lane.follower,
+            false);
+    }
+    const std::vector<double>& columnWeights = model.Tree()->Weights();
+    const double infinity = std::numeric_limits<double>::infinity();
+    errors.assign(count, infinity);
+    std::vector<VelStatus> statuses(count);
+    std::atomic<double> best{infinity};
+
+    const bool complete = RunChunks(factory->Threads(), count, probe, [&](int l, size_t c) {
+        CandidateLane& lane = *lanes[static_cast<size_t>(l)];
+        lane.list = selected;
+        lane.list.back() = candidates[c];
+        lane.weights.clear();
+        for (int column : lane.list) {
+            lane.weights.push_back(columnWeights[static_cast<size_t>(column)]);
+        }
+        lane.tree->Clear();
+        VelStatus status = lane.tree->Build(lane.list, -1, &lane.weights);
+        if (status.IsOK()) {
+            lane.scorer->SetGiveUpAt(best.load());
+            status = lane.scorer->ScoreCases(*lane.tree, {model.Rows()}, K);
+            lane.scorer->SetGiveUpAt(infinity);
+        }
+        if (status.IsOK() && !lane.scorer->Abandoned()) {
+            errors[c] = lane.scorer->GetCriteria().front();
+            double seen = best.load();
+            while (errors[c] < seen && !best.compare_exchange_weak(seen, errors[c])) {
+            }
+        } else if (status.GetErrorCode() == Code::ErrorOverflow) {
+            status = Error(Code::FeatureSelectionOverflow);
+        }
+        statuses[c] = status;
+    });
+    if (!complete || (probe != nullptr && probe->stop.load())) {
+        return Error(Code::Interrupted);
+    }
+    for (const VelStatus& status : statuses) {
+        if (!status.IsOK()) {
+            return status;  // the first failure in candidate order, as one by one
+        }
+    }
     return VelStatus();
 }
 

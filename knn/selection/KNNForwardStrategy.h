@@ -5,6 +5,7 @@
 #pragma once
 
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "VelStatus.h"
@@ -19,7 +20,7 @@ class KNNSpecificNumFS {
 public:
     KNNSpecificNumFS(const KNNSettings& settings, std::vector<int> candidates,
                      KNNPredictionFactory* factory);
-    virtual ~KNNSpecificNumFS() = default;
+    virtual ~KNNSpecificNumFS();
 
     virtual VelCommon_940::VelStatus Select(KNNSingleResponseModel& model, int K);
     virtual VelCommon_940::VelStatus ForwardSteps(KNNSingleResponseModel& model, int K);
@@ -48,6 +49,12 @@ protected:
     // Puts the candidate with the lowest error (the earliest on ties) in the last position of
     // `selected` and records its error; -1 when no error is below the largest double.
     int TakeBest(const std::vector<double>& errors);
+    // TakeBest, then the candidate leaves the candidates; 200060 when none could be taken.
+    VelCommon_940::VelStatus TakeBestCandidate(const std::vector<double>& errors);
+    // AddBestCandidate's scoring of every candidate, on several threads that each build and
+    // search trees of their own (ParallelCandidates.cpp); the same errors wherever they matter.
+    VelCommon_940::VelStatus ScoreCandidatesInParallel(KNNSingleResponseModel& model, int K,
+                                                       std::vector<double>& errors);
 
     const KNNSettings& settings;
     std::vector<int> candidates;
@@ -56,6 +63,8 @@ protected:
     KNNPredictionFactory* factory;  // not owned
     int target;
     bool forcedScored = false;
+    struct CandidateLane;
+    std::vector<std::unique_ptr<CandidateLane>> lanes;  // per thread, kept from step to step
 };
 
 class KNNAutoFS : public KNNSpecificNumFS {

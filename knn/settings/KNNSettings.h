@@ -47,6 +47,9 @@ public:
     std::vector<double> SpecifiedFeatureWeight;
     std::string fieldFormat;
     std::string FocalCaseValueText;
+    // Threads for the searches of model selection and of the model document's scoring pass:
+    // 1 the calling thread alone, 0 one per processor. The results do not depend on it.
+    int Threads = 1;
 
     void SetKRange(int minK, int maxK) {
         MinK = minK;

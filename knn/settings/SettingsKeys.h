@@ -18,6 +18,8 @@ inline constexpr char DistMetric[] = "DistMetric";
 inline constexpr char TempFileDir[] = "TempFileDir";
 inline constexpr char FieldFormat[] = "fieldFormat";
 inline constexpr char ComputePredValFunc[] = "ComputePredValFunc";
+// How the work is done (never what it gives).
+inline constexpr char Threads[] = "Threads";
 // Features.
 inline constexpr char IsFeatureWeight[] = "IsFeatureWeight";
 inline constexpr char IsFeatureSelection[] = "IsFeatureSelection";

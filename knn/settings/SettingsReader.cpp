@@ -263,6 +263,17 @@ void SettingsReader::ReadGeneralOptions() {
         return;
     }
 
+    int threads = 1;
+    const bool threadsError = parser->GetParameter(Key::Threads, threads, nullptr).IsError();
+    if (threadsError || threads < 0) {
+        Fail(Code::BadThreads,
+             threadsError ? "Threads cannot be read: " + parser->GetLastMessage()
+                          : "Threads is " + std::to_string(threads) +
+                                "; it must be 0 (one per processor) or a number of threads");
+        return;
+    }
+    settings->Threads = threads;
+
     std::string tempDir = ".\\temp";
     if (parser->GetParameter(Key::TempFileDir, tempDir, nullptr).IsError()) {
         FailFromParser(Code::BadTempDir, "TempFileDir cannot be read");

@@ -89,9 +89,9 @@ VelStatus KNNKdTree::Build(const std::vector<int>& features, int foldValue,
         featureLow[j] = bounds[static_cast<size_t>(entries[j].column)].second;
     }
 
-    pending.resize(static_cast<size_t>(maxDepth) + 2);
-    queryFeatures.resize(F);
-    treeTolerance = RoundingTolerance(false);
+    own.pending.resize(static_cast<size_t>(maxDepth) + 2);
+    own.queryFeatures.resize(F);
+    treeTolerance = RoundingTolerance(nullptr);
     return status;
 }
 

@@ -46,6 +46,22 @@ public:
     VelCommon_940::VelStatus Build(const std::vector<int>& features, int foldValue,
                                    const std::vector<double>* weights) override;
     NeighborList* Search(const double* query, int K, bool includeSelf) override;
+
+    // What one search writes besides the list: the query's values per feature, the pending far
+    // children and the list's copy while a block may be redone. The tree keeps one for Search;
+    // each thread that searches the same tree at once brings its own.
+    struct SearchScratch {
+        NeighborList list;
+        std::vector<double> queryFeatures;
+        std::vector<kdtree::PendingNode> pending;
+        std::vector<Neighbor> snapshot;
+        long undecided = 0;  // searches repeated node by node
+    };
+    // Search for threads sharing the tree: reads the tree only, writes only `scratch`. Null
+    // when the search needs the node records and this build left them out (Search, on the
+    // thread that owns the tree, makes them); otherwise the list, with count 0 on failure.
+    NeighborList* SearchShared(SearchScratch& scratch, const double* query, int K,
+                               bool includeSelf) const;
     // The status of a search for `query` that found no neighbour: 200064, and when a feature's
     // values are too large for the distance, a message naming that field and the field's index
     // as discrete datum 0. Reads every built value: meant for after a failed search only.
@@ -93,7 +109,7 @@ public:
     bool IsEuclidean() const { return euclidean; }
     const KNNDistance& Metric() const { return *metric; }
     // Searches that the block scan could not settle and that were repeated node by node.
-    long UndecidedSearches() const { return undecidedSearches; }
+    long UndecidedSearches() const { return own.undecided; }
 
 private:
     // The search kernels read the tree's arrays directly.
@@ -124,12 +140,15 @@ private:
     void SortEqualGroup(int start, int count);
 
     // Search (Search.cpp).
+    enum class Found { kYes, kNo, kNeedsNodes };
+    // Prepares `scratch` for a search with K and runs it; the list is then in scratch.list.
+    Found SearchWith(SearchScratch& scratch, const double* query, int K, bool includeSelf) const;
     template <class Metric, bool AllContinuous>
-    bool RunSearch(const double* query, bool includeSelf);
+    Found RunSearch(SearchScratch& scratch, const double* query, bool includeSelf) const;
     template <class Metric, bool Checked>
-    bool RootBound(double& bound) const;
-    bool QueryIsSafe(bool& inside) const;
-    double RoundingTolerance(bool forQuery) const;
+    bool RootBound(const double* q, double& bound) const;
+    bool QueryIsSafe(const double* q, bool& inside) const;
+    double RoundingTolerance(const double* q) const;
     // The column of a continuous feature whose weighted contribution to the distance between
     // `query` and a built case, or between two built cases, cannot be represented; when only
     // the sum of the contributions cannot, the column of the largest; else -1.
@@ -165,7 +184,6 @@ private:
     VelCommon_940::VelStatus status;
     bool euclidean = true;
     std::vector<double> weights;  // per column
-    NeighborList list;
     std::unique_ptr<KNNDistance> metric;
     int foldColumn = -1;
     int caseIdColumn = -1;
@@ -198,11 +216,7 @@ private:
     std::vector<uint64_t> exchangeBits;  // outcomes of a partition pass, one bit per case
     int maxDepth = 0;
 
-    // Search scratch.
-    std::vector<double> queryFeatures;
-    std::vector<kdtree::PendingNode> pending;
-    std::vector<Neighbor> snapshot;  // the list before a block, while the block may be redone
-    long undecidedSearches = 0;
+    SearchScratch own;  // Search's
 };
 
 }  // namespace KNN_800

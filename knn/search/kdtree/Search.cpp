@@ -30,113 +30,156 @@ namespace {
 // The block walk with the feature count built in, without the products by the weights when
 // they are all 1 (as in feature selection and cross-validation without weighting).
 template <class Metric, int Count>
-SearchOutcome FixedBlockSearch(KNNKdTree& tree, const KernelQuery& query, bool unitWeights) {
+SearchOutcome FixedBlockSearch(const KNNKdTree& tree, KNNKdTree::SearchScratch& scratch,
+                               const KernelQuery& query, bool unitWeights) {
     if (unitWeights) {
-        return SearchKernel<Metric, Walk::kBlocks, FeatureForm<true, Count, true>>::Run(tree,
-                                                                                        query);
+        return SearchKernel<Metric, Walk::kBlocks, FeatureForm<true, Count, true>>::Run(
+            tree, scratch, query);
     }
-    return SearchKernel<Metric, Walk::kBlocks, FeatureForm<true, Count, false>>::Run(tree, query);
+    return SearchKernel<Metric, Walk::kBlocks, FeatureForm<true, Count, false>>::Run(tree, scratch,
+                                                                                     query);
 }
 
 // The block walk; for 1 to 5 continuous features a kernel with their count built in.
 template <class Metric, bool AllContinuous>
-SearchOutcome BlockSearch(KNNKdTree& tree, const KernelQuery& query, size_t featureCount,
-                          bool unitWeights) {
+SearchOutcome BlockSearch(const KNNKdTree& tree, KNNKdTree::SearchScratch& scratch,
+                          const KernelQuery& query, size_t featureCount, bool unitWeights) {
     if constexpr (AllContinuous) {
         switch (featureCount) {
             case 1:
-                return FixedBlockSearch<Metric, 1>(tree, query, unitWeights);
+                return FixedBlockSearch<Metric, 1>(tree, scratch, query, unitWeights);
             case 2:
-                return FixedBlockSearch<Metric, 2>(tree, query, unitWeights);
+                return FixedBlockSearch<Metric, 2>(tree, scratch, query, unitWeights);
             case 3:
-                return FixedBlockSearch<Metric, 3>(tree, query, unitWeights);
+                return FixedBlockSearch<Metric, 3>(tree, scratch, query, unitWeights);
             case 4:
-                return FixedBlockSearch<Metric, 4>(tree, query, unitWeights);
+                return FixedBlockSearch<Metric, 4>(tree, scratch, query, unitWeights);
             case 5:
-                return FixedBlockSearch<Metric, 5>(tree, query, unitWeights);
+                return FixedBlockSearch<Metric, 5>(tree, scratch, query, unitWeights);
             default:
                 break;
         }
     }
-    return SearchKernel<Metric, Walk::kBlocks, FeatureForm<AllContinuous>>::Run(tree, query);
+    return SearchKernel<Metric, Walk::kBlocks, FeatureForm<AllContinuous>>::Run(tree, scratch,
+                                                                                query);
 }
 
 }  // namespace
 
 NeighborList* KNNKdTree::Search(const double* query, int K, bool includeSelf) {
+    Found found = SearchWith(own, query, K, includeSelf);
+    if (found == Found::kNeedsNodes) {
+        // The rebuild that makes the node records gives the same tree; the search is then
+        // repeated with them.
+        found = EnsureNodes() ? SearchWith(own, query, K, includeSelf) : Found::kNo;
+    }
+    if (found != Found::kYes) {
+        own.list.count = 0;
+    }
+    return &own.list;
+}
+
+NeighborList* KNNKdTree::SearchShared(SearchScratch& scratch, const double* query, int K,
+                                      bool includeSelf) const {
+    const Found found = SearchWith(scratch, query, K, includeSelf);
+    if (found == Found::kNeedsNodes) {
+        return nullptr;
+    }
+    if (found != Found::kYes) {
+        scratch.list.count = 0;
+    }
+    return &scratch.list;
+}
+
+KNNKdTree::Found KNNKdTree::SearchWith(SearchScratch& scratch, const double* query, int K,
+                                       bool includeSelf) const {
+    NeighborList& list = scratch.list;
     if (list.entries.empty() || list.k != K) {
         list.k = K;
         list.entries.assign(static_cast<size_t>(std::max(K + 1, 0)), Neighbor{});
-        snapshot.resize(list.entries.size());
+        scratch.snapshot.resize(list.entries.size());
     }
     list.count = 0;
     if (!built || K < 1 || query == nullptr) {
-        return &list;
+        return Found::kNo;
     }
+    // The tree's own scratch is sized by the build; another one on its first search of a
+    // deeper or wider tree.
+    if (scratch.pending.size() < static_cast<size_t>(maxDepth) + 2) {
+        scratch.pending.resize(static_cast<size_t>(maxDepth) + 2);
+    }
+    if (scratch.queryFeatures.size() < entries.size()) {
+        scratch.queryFeatures.resize(entries.size());
+    }
+    double* q = scratch.queryFeatures.data();
     for (size_t j = 0; j < entries.size(); ++j) {
-        queryFeatures[j] = query[entries[j].column];
+        q[j] = query[entries[j].column];
     }
-    bool found;
+    Found found;
     if (euclidean) {
-        found = allContinuous ? RunSearch<EuclideanMetric, true>(query, includeSelf)
-                              : RunSearch<EuclideanMetric, false>(query, includeSelf);
+        found = allContinuous ? RunSearch<EuclideanMetric, true>(scratch, query, includeSelf)
+                              : RunSearch<EuclideanMetric, false>(scratch, query, includeSelf);
     } else {
-        found = allContinuous ? RunSearch<CityBlockMetric, true>(query, includeSelf)
-                              : RunSearch<CityBlockMetric, false>(query, includeSelf);
+        found = allContinuous ? RunSearch<CityBlockMetric, true>(scratch, query, includeSelf)
+                              : RunSearch<CityBlockMetric, false>(scratch, query, includeSelf);
     }
-    if (!found) {
-        list.count = 0;
-        return &list;
+    if (found != Found::kYes) {
+        return found;
     }
     for (Neighbor& entry : list.entries) {
         entry.distance = euclidean ? EuclideanMetric::Finish(entry.distance)
                                    : CityBlockMetric::Finish(entry.distance);
     }
-    return &list;
+    return Found::kYes;
 }
 
-// Fills the list for the query in queryFeatures; false when a square overflowed.
+// Fills scratch.list for the query in scratch.queryFeatures; kNo when a square overflowed,
+// kNeedsNodes when the walk needs the node records and the build left them out.
 template <class Metric, bool AllContinuous>
-bool KNNKdTree::RunSearch(const double* query, bool includeSelf) {
+KNNKdTree::Found KNNKdTree::RunSearch(SearchScratch& scratch, const double* query,
+                                      bool includeSelf) const {
     using Form = FeatureForm<AllContinuous>;
+    const double* q = scratch.queryFeatures.data();
+    auto found = [](SearchOutcome outcome) { return outcome == kFound ? Found::kYes : Found::kNo; };
     bool inside = false;
     double bound = 0.0;
-    if (!(valuesAreSmall && QueryIsSafe(inside))) {
-        // EnsureNodes cannot fail here: a built tree can always be built again.
-        if (!EnsureNodes() || !RootBound<Metric, true>(bound)) {
-            return false;
+    if (!(valuesAreSmall && QueryIsSafe(q, inside))) {
+        if (!nodesBuilt) {
+            return Found::kNeedsNodes;
+        }
+        if (!RootBound<Metric, true>(q, bound)) {
+            return Found::kNo;
         }
         const KernelQuery checked{query, includeSelf, bound, 0.0};
-        return SearchKernel<Metric, Walk::kCheckedNodes, Form>::Run(*this, checked) == kFound;
+        return found(SearchKernel<Metric, Walk::kCheckedNodes, Form>::Run(*this, scratch, checked));
     }
-    RootBound<Metric, false>(bound);
-    const double tolerance = inside ? treeTolerance : RoundingTolerance(true);
+    RootBound<Metric, false>(q, bound);
+    const double tolerance = inside ? treeTolerance : RoundingTolerance(q);
     const KernelQuery blocks{query, includeSelf, bound, tolerance};
     const SearchOutcome outcome =
-        BlockSearch<Metric, AllContinuous>(*this, blocks, entries.size(), unitWeights);
+        BlockSearch<Metric, AllContinuous>(*this, scratch, blocks, entries.size(), unitWeights);
     if (outcome != kUndecided) {
-        return outcome == kFound;
+        return found(outcome);
     }
-    // The rebuild that makes the node records gives the same tree, so the same root bound.
-    ++undecidedSearches;
-    if (!EnsureNodes()) {
-        return false;
+    if (!nodesBuilt) {
+        return Found::kNeedsNodes;
     }
+    ++scratch.undecided;
     const KernelQuery nodeByNode{query, includeSelf, bound, 0.0};
-    return SearchKernel<Metric, Walk::kNodes, Form>::Run(*this, nodeByNode) == kFound;
+    return found(SearchKernel<Metric, Walk::kNodes, Form>::Run(*this, scratch, nodeByNode));
 }
 
 // The accumulated distance from the query to the tree's bounds: on each continuous feature
 // outside them, the contribution of its offset to the nearer bound. False when one overflows
 // (only with Checked).
 template <class Metric, bool Checked>
-bool KNNKdTree::RootBound(double& bound) const {
+bool KNNKdTree::RootBound(const double* q, double& bound) const {
     double b = 0.0;
     for (size_t j = 0; j < entries.size(); ++j) {
         if (!featureContinuous[j]) {
             continue;
         }
-        const double qv = queryFeatures[j];
+        const double qv = q[j];
         double c = 0.0;
         double offset;
         if (featureLow[j] > qv) {
@@ -161,11 +204,11 @@ bool KNNKdTree::RootBound(double& bound) const {
 
 // Whether the query, like the built values, rules overflow out; `inside` tells whether it also
 // lies within the built values' magnitudes, so that the tree's own rounding tolerance applies.
-bool KNNKdTree::QueryIsSafe(bool& inside) const {
+bool KNNKdTree::QueryIsSafe(const double* q, bool& inside) const {
     inside = true;
     for (size_t j = 0; j < entries.size(); ++j) {
         if (featureContinuous[j]) {
-            const double magnitude = std::fabs(queryFeatures[j]);
+            const double magnitude = std::fabs(q[j]);
             if (!(magnitude <= kSmallValue)) {
                 return false;
             }
@@ -179,15 +222,15 @@ bool KNNKdTree::QueryIsSafe(bool& inside) const {
 // distance of a case inside that child. Each of at most 2F + 9 * depth + 32 roundings along a
 // path errs by at most 2^-53 times the largest sum any path can reach, which is below U (every
 // axis at the largest offset the query and the stored values allow); a factor 4 covers the
-// higher-order terms with room to spare. Without `forQuery`, for a query inside the built
-// values' magnitudes (computed once per build).
-double KNNKdTree::RoundingTolerance(bool forQuery) const {
+// higher-order terms with room to spare. With `q` null, for a query inside the built values'
+// magnitudes (computed once per build); else for the query whose values per feature it holds.
+double KNNKdTree::RoundingTolerance(const double* q) const {
     double largest = 0.0;
     for (size_t j = 0; j < entries.size(); ++j) {
         const double w = featureWeight[j];
         if (featureContinuous[j]) {
-            const double q = forQuery ? std::fabs(queryFeatures[j]) : 0.0;
-            const double r = std::max(q, featureMaxAbs[j]) * (1.0 + 1e-12);
+            const double qv = q != nullptr ? std::fabs(q[j]) : 0.0;
+            const double r = std::max(qv, featureMaxAbs[j]) * (1.0 + 1e-12);
             largest += euclidean ? 4.0 * r * r * w : 2.0 * r * w;
         } else {
             largest += 2.0 * w;

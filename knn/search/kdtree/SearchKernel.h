@@ -63,8 +63,8 @@ struct FeatureForm {
     static constexpr bool kUnitWeights = UnitWeights;
 };
 
-// One search as a kernel takes it, besides the tree's arrays (where queryFeatures holds the
-// query's values per feature position).
+// One search as a kernel takes it, besides the tree's arrays and the search's scratch (whose
+// queryFeatures holds the query's values per feature position).
 struct KernelQuery {
     const double* row;  // the query as given, for its case identifier
     bool includeSelf;
@@ -77,8 +77,9 @@ class SearchKernel {
 public:
     // Fills the list and returns kFound; kOverflow when a square cannot be represented (only
     // on the checked walk), kUndecided when a block cannot be settled (only on the block walk).
-    static SearchOutcome Run(KNNKdTree& tree, const KernelQuery& query) {
-        SearchKernel kernel(tree, query);
+    static SearchOutcome Run(const KNNKdTree& tree, KNNKdTree::SearchScratch& scratch,
+                             const KernelQuery& query) {
+        SearchKernel kernel(tree, scratch, query);
         return kernel.Search();
     }
 
@@ -86,7 +87,7 @@ private:
     static constexpr bool kChecked = W == Walk::kCheckedNodes;
     static constexpr bool kBlocks = W == Walk::kBlocks;
 
-    SearchKernel(KNNKdTree& tree, const KernelQuery& query)
+    SearchKernel(const KNNKdTree& tree, KNNKdTree::SearchScratch& scratch, const KernelQuery& query)
         : nodes(tree.nodes.data()),
           image(tree.image.data()),
           points(tree.points.data()),
@@ -95,11 +96,11 @@ private:
           factor(tree.featureFactor.data()),
           continuous(tree.featureContinuous.data()),
           featureCount(tree.entries.size()),
-          q(tree.queryFeatures.data()),
-          stack(tree.pending.data()),
+          q(scratch.queryFeatures.data()),
+          stack(scratch.pending.data()),
           bound(query.rootBound),
-          fill({.list = &tree.list,
-                .saved = tree.snapshot.data(),
+          fill({.list = &scratch.list,
+                .saved = scratch.snapshot.data(),
                 .unbounded = tree.unbounded,
                 .tolerance = query.tolerance,
                 .row = query.row,
