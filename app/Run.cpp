@@ -105,12 +105,13 @@ void PrintSummary(std::ostream& out, const RunOptions& options, const AnalysisSe
 // the selection histories back from it. A document that cannot be written or read leaves the
 // reason in `problem`; only an interruption stops the run here.
 ModelFacts ExportAndRead(VelCommon_940::IVelAlgorithm& algorithm, OutputFile& document,
-                         bool caseTables, const AnalysisSettings& settings,
+                         bool caseTables, bool qualityTables, const AnalysisSettings& settings,
                          ConsoleProgress& progress) {
     ModelFacts facts;
     VelCommon_940::ExportOptions exportOptions;
     exportOptions.utf8 = true;
     exportOptions.caseTables = caseTables;
+    exportOptions.qualityTables = qualityTables;
     // The numbers that make the model read back exactly, so that `knn score` builds the very
     // model again from the document.
     exportOptions.exactNumbers = true;
@@ -271,7 +272,10 @@ void RunModel(const RunOptions& options, std::ostream& summary, std::ostream& pr
                                       : "writing the model document to read K and the features");
         progress.PlanStages(ExportStagePlan());
         const bool caseTables = pmml != nullptr && !options.compact;
-        facts = ExportAndRead(*algorithm, *document, caseTables, settings, progress);
+        // The error of the training cases (the model-quality tables) costs one more search of
+        // every case; only the document and the summary's JSON form show it.
+        const bool qualityTables = pmml != nullptr || summaryJson != nullptr;
+        facts = ExportAndRead(*algorithm, *document, caseTables, qualityTables, settings, progress);
         progress.Finish();
     }
 

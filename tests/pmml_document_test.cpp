@@ -395,6 +395,18 @@ TEST(PmmlDocument, CompactDocumentIsTheFullOneWithoutItsCaseTables) {
         EXPECT_EQ(removed, 4u);
         EXPECT_NE(e.document.find("<ComplexTable name=\"modelQuality\""), std::string::npos);
         EXPECT_EQ(dir.Files().size(), 0u);
+
+        // Without the model-quality tables as well, the rest is still the same.
+        std::string withoutQuality = e.document;
+        for (size_t at; (at = withoutQuality.find("<ComplexTable name=\"modelQuality\"")) !=
+                        std::string::npos;) {
+            const size_t lineStart = withoutQuality.rfind('\n', at);
+            const std::string end = "</ComplexTable>";
+            withoutQuality.erase(lineStart, withoutQuality.find(end, at) + end.size() - lineStart);
+        }
+        compact.qualityTables = false;
+        ASSERT_TRUE(e.Export(&compact).IsOK()) << e.status.GetMessage();
+        EXPECT_EQ(e.document, withoutQuality);
     }
 }
 

@@ -61,6 +61,11 @@ struct ExportOptions {
     // and for a rescaled value one that its range rescales to exactly the prepared value. A
     // model built again from such a document is the same model, to the bit.
     bool exactNumbers = false;
+    // False, together with caseTables false, leaves out the model-quality tables as well, and
+    // with them the scoring pass of the training cases: the document then tells K, the
+    // features, their weights and how they were chosen, at no cost beyond writing that. With
+    // caseTables true it changes nothing, since the case tables come from the same pass.
+    bool qualityTables = true;
 };
 
 }  // namespace VelCommon_940

@@ -56,6 +56,10 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteModel(size_t m) {
             Append(*element, std::move(table));
         }
     }
+    // Without case tables and model-quality tables nothing needs the training cases scored.
+    if (!caseTables && !qualityTables) {
+        return element;
+    }
     WriteNeighborTables(*element, m);
     if (status.IsError() || responseCount == 0) {
         return element;

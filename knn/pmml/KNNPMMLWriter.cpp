@@ -63,6 +63,7 @@ VelStatus KNNPMMLWriter::WriteDocument(std::ostream& out, const ExportOptions* o
     utf8 = options != nullptr && options->utf8;
     caseTables = options == nullptr || options->caseTables;
     exactNumbers = options != nullptr && options->exactNumbers;
+    qualityTables = options == nullptr || options->qualityTables;
     cells.SetExact(exactNumbers);
 
     // The whole document; its disk-backed elements remove their files when it goes. Every

@@ -112,6 +112,7 @@ private:
     bool utf8 = false;
     bool caseTables = true;     // false: the training cases are scored, but no case table is made
     bool exactNumbers = false;  // the numbers that make the model read back exactly
+    bool qualityTables = true;  // with caseTables false: false skips the scoring pass
     VelCommon_940::VelStatus status;
     bool jointScoring = true;
     uint64_t responseCount = 0;
