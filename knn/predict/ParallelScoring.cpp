@@ -172,6 +172,12 @@ VelStatus KNNPredictionFactory::ScoreInTreeOrderParallel(KNNKdTree& tree, int K,
             status = Error(Code::Interrupted);
             return status;
         }
+        // The other threads may have scored the last cases after the calling thread's last
+        // look; now that all are joined, one more look sees every sum, so whether the pass gives
+        // up does not depend on how the chunks fell to the threads.
+        if (mayGiveUp && !giveUp.load()) {
+            checkGiveUp();
+        }
         if (giveUp.load()) {
             abandoned = true;
             return status;
