@@ -309,6 +309,38 @@ TEST(PmmlDocument, SettingsEchoAndMiningSchemaAfterSelection) {
               Lines{"Euclidean;Normalized;one-of-c;Mean;3;1"});
 }
 
+// Fixed features are the model's own: the echo names them in their order with their weights,
+// and the mining schema shows one that is not a candidate as well.
+TEST(PmmlDocument, FixedFeaturesAndDeclaredMissingValuesAreInTheDocument) {
+    ScratchDir dir;
+    ExportedModel e;
+    SettingsDocument d = Classification(dir.Prefix());
+    d.Array("SpecifiedFeature", "string", {"x3", "x1"})
+        .Array("SpecifiedFeatureWeight", "double", {"2", "0.5"})
+        .ExtraField(
+            "<Field name=\"m\" kind=\"continuous\" min=\"0\" max=\"1\"><Missing value=\"-99\"/>"
+            "<Missing text=\"none\"/></Field>");
+    VectorRecordSource source = SixCases({0});
+    ASSERT_TRUE(e.Build(d, source));
+    ASSERT_TRUE(e.Export().IsOK());
+    EXPECT_EQ(Element(e.document, "<Parameter name=\"SpecifiedFeature\">"),
+              "<Parameter name=\"SpecifiedFeature\">\n          <ListValue>\n"
+              "            <Value value=\"x3\"/>\n            <Value value=\"x1\"/>\n"
+              "          </ListValue>\n        </Parameter>");
+    EXPECT_EQ(
+        Texts(Element(e.document, "<Parameter name=\"SpecifiedFeatureWeight\">"), "ListValue"),
+        Lines{"\n            <Value value=\"2\"/>\n            <Value value=\"0.5\"/>\n"
+              "          "});
+    EXPECT_EQ(TagLines(Element(e.Model(0), "<MiningSchema>"), 10),
+              (Lines{"<MiningField name=\"x1\" usageType=\"active\"/>",
+                     "<MiningField name=\"x3\" usageType=\"active\"/>",
+                     "<MiningField name=\"cls\" usageType=\"predicted\"/>"}));
+    EXPECT_EQ(TagLines(Element(e.document, "<DataField name=\"m\""), 6),
+              (Lines{"<Interval closure=\"openClosed\" leftMargin=\"0\" rightMargin=\"1\"/>",
+                     "<Value value=\"-99\" property=\"missing\"/>",
+                     "<Value value=\"none\" property=\"missing\"/>"}));
+}
+
 TEST(PmmlDocument, FailedExportsWriteNothingAndLeaveNoFiles) {
     ScratchDir dir;
     std::ofstream(dir.Path() + "/plain") << "x";

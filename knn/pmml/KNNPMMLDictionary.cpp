@@ -123,8 +123,15 @@ KNNPMMLWriter::Element KNNPMMLWriter::WriteMiningSchema(size_t m) const {
     const std::vector<double>& importances = single.Importances();
     const std::vector<double>& weights = single.Weights();
 
+    // The candidates, then any fixed feature that is not one of them: the model uses it too.
+    std::vector<int> listed = settings.Features;
+    for (const int feature : features) {
+        if (std::find(listed.begin(), listed.end(), feature) == listed.end()) {
+            listed.push_back(feature);
+        }
+    }
     Element schema(XMLElement::Create("MiningSchema"));
-    for (int candidate : settings.Features) {
+    for (int candidate : listed) {
         Element field(XMLElement::Create("MiningField"));
         field->AddAttribute("name", FieldName(candidate));
         const auto at = std::find(features.begin(), features.end(), candidate);
