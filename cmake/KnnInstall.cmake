@@ -21,6 +21,8 @@ set(KNN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/knn)
 # every installed header alone.
 file(GLOB KNN_PUBLIC_HEADERS CONFIGURE_DEPENDS
     ${CMAKE_SOURCE_DIR}/host/common/*.h ${CMAKE_SOURCE_DIR}/host/parser/*.h)
+# The parser's own form of a parsed document is not for hosts.
+list(FILTER KNN_PUBLIC_HEADERS EXCLUDE REGEX "/ParsedSettings\\.h$")
 install(FILES ${KNN_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/knn)
 
 # The headers alone, for a host that loads the component but calls nothing of the host
