@@ -2,11 +2,8 @@
 #ifdef KNN_CLI_PATH
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Errors.h"
@@ -260,29 +257,6 @@ TEST_F(Program, InitWritesSettingsThatRunAccepts) {
     init = Knn(dir, {"init", "--data", "plain.csv", "--target", "nope"});
     EXPECT_EQ(init.code, kExitUsage);
     EXPECT_TRUE(Contains(init.err, "columns: h, w, sex, kind"));
-}
-
-TEST_F(Program, InterruptStopsTheRunAndLeavesNoOutput) {
-    // Enough records that the run is still busy when the signal arrives.
-    std::string big = "x1,x2,colour,grade,class\n";
-    for (int i = 0; i < 150000; ++i) {
-        big += std::to_string(i % 997 / 100.0) + "," + std::to_string(i % 101 / 10.1) +
-               (i % 3 ? ",blue,1," : ",red,2,") + (i % 2 ? "a\n" : "b\n");
-    }
-    dir.Write("big.csv", big);
-    const std::vector<std::string> before = dir.Files();
-    const pid_t pid = Start(dir, {"run", "--settings", "s.xml", "--data", "big.csv", "--score",
-                                  "big.csv", "--predictions", "out.csv"});
-    // The program announces its first step once its signal handlers are in place.
-    for (int i = 0; i < 500 && !Contains(ReadFile(dir / "stderr.txt"), "reading"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(pid, SIGINT);
-    const Outcome run = Finish(dir, pid);
-    EXPECT_EQ(run.code, kExitInterrupted) << run.err;
-    EXPECT_TRUE(Contains(run.err, "interrupted")) << run.err;
-    EXPECT_EQ(dir.Files(), before);
 }
 
 TEST(Demo, RunsTheBundledExampleWithKChosenByCrossValidation) {

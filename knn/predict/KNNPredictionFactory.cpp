@@ -153,10 +153,7 @@ VelStatus KNNPredictionFactory::ScoreInTreeOrder(KNNKdTree& tree, int K, bool ma
     const size_t n = rows.size();
     const size_t width = summaries.size();
     terms.resize(n * width);
-    // The partial sum below adds the contributions in another order than the final one; each
-    // of the two lies within (n - 1) * 2^-53 (relative) of its exact value, so giving up only
-    // past this margin never drops a candidate the row-order sum would have kept.
-    const double margin = 4.0 * static_cast<double>(n) * std::ldexp(1.0, -53);
+    const double margin = GiveUpMargin(n);
     double partial = 0.0;
     settled = true;
     for (size_t p = 0; p < n; ++p) {

@@ -102,7 +102,7 @@ VelStatus KNNPredictionFactory::ScoreInTreeOrderParallel(KNNKdTree& tree, int K,
     const size_t n = rows.size();
     const size_t width = summaries.size();
     terms.resize(n * width);
-    const double margin = 4.0 * static_cast<double>(n) * std::ldexp(1.0, -53);
+    const double margin = GiveUpMargin(n);
     const size_t wave = writeRows ? kWave : std::max<size_t>(n, 1);
     const int laneCount = LanesFor(threads, (std::min(wave, n) + kChunk - 1) / kChunk);
     PrepareLanes(laneCount);
