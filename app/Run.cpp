@@ -10,14 +10,12 @@
 #include "Csv.h"
 #include "Data.h"
 #include "Errors.h"
-#include "Evaluation.h"
 #include "Importances.h"
 #include "Interrupt.h"
 #include "Messages.h"
 #include "ModelDocument.h"
 #include "ModelSummary.h"
 #include "Output.h"
-#include "Predictions.h"
 #include "Progress.h"
 #include "RunFacts.h"
 #include "Scoring.h"
@@ -25,7 +23,6 @@
 #include "SummaryJson.h"
 #include "ThreadsOption.h"
 #include "TrainingSource.h"
-#include "VelMV.h"
 #include "knn/base/StatusCodes.h"
 
 namespace knncli {
@@ -33,7 +30,6 @@ namespace knncli {
 namespace {
 
 namespace Code = KNN_800::Code;
-using VelCommon_940::VelMV;
 using VelCommon_940::VelStatus;
 
 std::string Quote(const std::string& text) {
